@@ -1,0 +1,106 @@
+#include "main_window.h"
+
+#include "ui_main_window.h"
+
+#include <QCloseEvent>
+#include <QIcon>
+#include <QSettings>
+
+namespace detail {
+
+const char* const mapImage = "./maps/Korvenix/map.png";
+const char* const mapWorldFile = "./maps/Korvenix/map.pgw";
+const char* const mapProjection = "./maps/Korvenix/map.ppr";
+const char* const buttonStyle = "padding: 15px;Text-align:left";
+
+} // namespace detail
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWindow)
+{
+    ui->setupUi(this);
+    ui->menuBar->hide();
+
+    ConnectSignals();
+    RestoreState();
+
+    const std::pair<QPushButton*, const char*> icons[] = {
+        {ui->btnDevice, ":/icons/device.png"},     {ui->btnConnect, ":/icons/connect.png"},
+        {ui->btnDisconnect, ":/icons/disconnect.png"}, {ui->btnDownload, ":/icons/download.png"},
+        {ui->btnDistance, ":/icons/distance.png"}, {ui->btnSettings, ":/icons/settings.png"},
+        {ui->btnQuit, ":/icons/quit.png"},
+    };
+    for (const auto& [button, icon] : icons) {
+        button->setIcon(QIcon(QString::fromLatin1(icon)));
+        button->setStyleSheet(QString::fromLatin1(detail::buttonStyle));
+    }
+
+    TOrvisk* orvisk = ui->Orvisk;
+    orvisk->loadMapImage(QString::fromLatin1(detail::mapImage));
+    orvisk->loadCalFile(QString::fromLatin1(detail::mapWorldFile));
+    orvisk->loadProjFile(QString::fromLatin1(detail::mapProjection));
+    orvisk->clearTrack();
+    orvisk->createScene(trackR);
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+}
+
+TOrvisk* MainWindow::map() const
+{
+    return ui->Orvisk;
+}
+
+void MainWindow::ConnectSignals()
+{
+    connect(ui->btnDevice, &QPushButton::clicked, this, &MainWindow::OnBtnDeviceClicked);
+    connect(ui->btnConnect, &QPushButton::clicked, this, &MainWindow::OnBtnConnectClicked);
+    connect(ui->btnDisconnect, &QPushButton::clicked, this, &MainWindow::OnBtnDisconnectClicked);
+    connect(ui->btnDownload, &QPushButton::clicked, this, &MainWindow::OnBtnDownloadClicked);
+    connect(ui->btnDistance, &QPushButton::clicked, this, &MainWindow::OnBtnDistanceClicked);
+    connect(ui->btnSettings, &QPushButton::clicked, this, &MainWindow::OnBtnSettingsClicked);
+    connect(ui->btnQuit, &QPushButton::clicked, this, &MainWindow::OnBtnQuitClicked);
+}
+
+void MainWindow::SaveState()
+{
+    QSettings settings;
+    settings.setValue(QStringLiteral("MainWindowGeometry"), saveGeometry());
+    settings.setValue(QStringLiteral("MainWindowState"), saveState(0));
+    settings.setValue(QStringLiteral("ConnectionString"), connString);
+    settings.setValue(QStringLiteral("LastDays"), lastDaysValue);
+    settings.setValue(QStringLiteral("trackR"), trackR);
+}
+
+void MainWindow::RestoreState()
+{
+    QSettings settings;
+    QByteArray geometry = settings.value(QStringLiteral("MainWindowGeometry"), QVariant()).toByteArray();
+    QByteArray state = settings.value(QStringLiteral("MainWindowState"), QVariant()).toByteArray();
+    connString = settings.value(QStringLiteral("ConnectionString"), QVariant()).toString();
+    lastDaysValue = settings.value(QStringLiteral("LastDays"), QVariant()).toInt();
+    trackR = settings.value(QStringLiteral("trackR"), QVariant()).toInt();
+    restoreGeometry(geometry);
+    restoreState(state, 0);
+}
+
+// The connection workflow, the download and the two map dialogs come with
+// their own windows; until then these buttons do nothing.
+void MainWindow::OnBtnDeviceClicked() {}
+void MainWindow::OnBtnDownloadClicked() {}
+void MainWindow::OnBtnConnectClicked() {}
+void MainWindow::OnBtnDisconnectClicked() {}
+void MainWindow::OnBtnSettingsClicked() {}
+void MainWindow::OnBtnDistanceClicked() {}
+
+void MainWindow::OnBtnQuitClicked()
+{
+    close();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    SaveState();
+    event->accept();
+}

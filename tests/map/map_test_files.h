@@ -1,0 +1,44 @@
+// Writes map description files into a temporary folder for one test.
+#pragma once
+
+#include "message_dialogs.h"
+
+#include <QFile>
+#include <QStringList>
+#include <QTemporaryDir>
+
+class MapFiles
+{
+public:
+    QString write(const QString& name, const QByteArray& content)
+    {
+        QString path = dir.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            qFatal("cannot write %s", qPrintable(path));
+        file.write(content);
+        return path;
+    }
+    QString missing() const { return dir.filePath(QStringLiteral("missing")); }
+
+private:
+    QTemporaryDir dir;
+};
+
+// Collects the texts of the error dialogs instead of showing them.
+class MessageLog
+{
+public:
+    MessageLog()
+    {
+        previous = ui::setMessageSink([this](const QString& text) { messages << text; });
+    }
+    ~MessageLog() { ui::setMessageSink(previous); }
+    QStringList take() { return std::exchange(messages, {}); }
+
+private:
+    QStringList messages;
+    ui::MessageSink previous;
+};
+
+inline const QByteArray mercator = "+proj=merc +ellps=WGS84 +datum=WGS84 +units=m +no_defs\n";

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Starts Orvisk from the runnable folder under a virtual X server and saves a
+# screenshot of the whole screen: tools/screenshot.sh [BUILD_DIR] [OUT.png] [SECONDS]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build="${1:-build}"
+out="$(realpath -m "${2:-screenshot.png}")"
+wait_s="${3:-4}"
+
+need=()
+for p in xvfb xauth x11-apps imagemagick; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${need[@]}"
+fi
+
+config="$(mktemp -d)"
+trap 'rm -rf "$config"' EXIT
+cd "$build/run"
+XDG_CONFIG_HOME="$config" xvfb-run -a -s "-screen 0 1280x1024x24" bash -c "
+  ./orvisk & app=\$!
+  sleep $wait_s
+  xwd -root -silent | convert xwd:- png:'$out'
+  kill \$app; wait \$app 2>/dev/null || true"
+echo "screenshot: $out"
