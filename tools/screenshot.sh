@@ -21,6 +21,6 @@ cd "$build/run"
 XDG_CONFIG_HOME="$config" xvfb-run -a -s "-screen 0 1280x1024x24" bash -c "
   ./orvisk & app=\$!
   sleep $wait_s
-  xwd -root -silent | convert xwd:- png:'$out'
+  xwd -root -silent | /usr/bin/convert xwd:- png:'$out'
   kill \$app; wait \$app 2>/dev/null || true"
 echo "screenshot: $out"
