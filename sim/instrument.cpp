@@ -1,0 +1,292 @@
+#include "sim/instrument.h"
+
+#include <algorithm>
+
+namespace sim {
+
+namespace detail {
+
+// The query each pose answers; every other one of these codes stays silent.
+struct PoseProbe
+{
+    Pose pose;
+    std::uint16_t probe;
+    std::size_t payload_bytes; // little-endian `value` of this many bytes
+    std::uint32_t value;
+};
+
+constexpr PoseProbe kPoseProbes[] = {
+    {Pose::identity, code::identity, 0, 0},
+    {Pose::m15, 1109, 0, 0},
+    {Pose::m16, 1001, 0, 0},
+    {Pose::mvd, 47788, 4, 1},
+};
+
+Bytes little_endian(std::uint32_t value, std::size_t bytes)
+{
+    Bytes out(bytes);
+    for (std::size_t i = 0; i < bytes; ++i)
+        out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    return out;
+}
+
+} // namespace detail
+
+Rule Rule::reply(Bytes payload, std::uint8_t status, std::uint16_t param)
+{
+    Rule r;
+    r.answer = Answer{std::move(payload), status, param};
+    return r;
+}
+
+Rule Rule::compute(Handler handler)
+{
+    Rule r;
+    r.handler = std::move(handler);
+    return r;
+}
+
+Rule Rule::silence()
+{
+    Rule r;
+    r.kind = Kind::silence;
+    return r;
+}
+
+Rule Rule::fail(std::uint8_t status)
+{
+    Rule r;
+    r.kind = Kind::failure;
+    r.answer.status = status;
+    return r;
+}
+
+Rule& Rule::after_busy(int n, std::uint8_t status)
+{
+    busy_count = n;
+    busy_status = status;
+    return *this;
+}
+
+Rule& Rule::preceded_by(Frame frame)
+{
+    before.push_back(std::move(frame));
+    return *this;
+}
+
+Rule& Rule::then_close()
+{
+    close_after = true;
+    return *this;
+}
+
+Instrument::Instrument(std::string serial)
+    : serial_(std::move(serial)), identity_rule_(std::make_shared<const Rule>(Rule::compute(
+                                      [this](const Frame&) { return Answer{identity_payload()}; })))
+{
+}
+
+std::string Instrument::serial() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return serial_;
+}
+
+void Instrument::set_serial(std::string serial)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    serial_ = std::move(serial);
+}
+
+Bytes Instrument::identity_payload() const
+{
+    Bytes out(kSerialSize, 0);
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::copy_n(serial_.begin(), std::min(serial_.size(), kSerialSize), out.begin());
+    return out;
+}
+
+void Instrument::set_rule(std::uint16_t code, Rule rule)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    busy_left_[code] = rule.busy_count;
+    rules_[code] = std::make_shared<const Rule>(std::move(rule));
+}
+
+void Instrument::clear_rule(std::uint16_t code)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    rules_.erase(code);
+    busy_left_.erase(code);
+}
+
+void Instrument::reset_rules()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    rules_.clear();
+    busy_left_.clear();
+}
+
+void Instrument::pose_as(Pose pose)
+{
+    for (const detail::PoseProbe& p : detail::kPoseProbes) {
+        if (p.pose != pose)
+            set_rule(p.probe, Rule::silence());
+        else if (pose == Pose::identity)
+            clear_rule(p.probe);
+        else
+            set_rule(p.probe, Rule::reply(detail::little_endian(p.value, p.payload_bytes)));
+    }
+}
+
+void Instrument::set_delivery(Delivery delivery)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    delivery_ = std::move(delivery);
+}
+
+Delivery Instrument::delivery() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return delivery_;
+}
+
+std::shared_ptr<const Rule> Instrument::rule_for(std::uint16_t code) const
+{
+    auto it = rules_.find(code);
+    if (it != rules_.end())
+        return it->second;
+    return code == code::identity ? identity_rule_ : nullptr;
+}
+
+Response Instrument::respond(const Frame& request)
+{
+    std::shared_ptr<const Rule> rule;
+    bool busy = false;
+    Delivery delivery;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        log_.push_back(request);
+        while (log_.size() > log_limit_)
+            log_.pop_front();
+        ++counts_[request.code];
+        ++total_;
+        rule = rule_for(request.code);
+        if (rule && rule->busy_count > 0) {
+            int& left = busy_left_[request.code];
+            busy = left > 0;
+            left -= busy ? 1 : 0;
+        }
+        if (rule)
+            delivery = delivery_;
+    }
+    received_cv_.notify_all();
+
+    Response response;
+    if (!rule)
+        return response;
+    std::vector<Bytes> frames;
+    for (const Frame& f : rule->before)
+        frames.push_back(encode(f));
+    const auto answer_code = static_cast<std::uint16_t>(request.code + code::answer_offset);
+    if (busy) {
+        frames.push_back(encode(code::busy, {}, 0, rule->busy_status));
+    } else if (rule->kind == Rule::Kind::failure) {
+        frames.push_back(encode(code::failure, {}, rule->answer.param, rule->answer.status));
+    } else if (rule->kind == Rule::Kind::answer && rule->handler) {
+        if (std::optional<Answer> a = rule->handler(request))
+            frames.push_back(encode(answer_code, a->payload, a->param, a->status));
+    } else if (rule->kind == Rule::Kind::answer) {
+        const Answer& a = rule->answer;
+        frames.push_back(encode(answer_code, a.payload, a.param, a.status));
+    }
+    response.writes = shape(std::move(frames), delivery);
+    response.close_after = rule->close_after;
+    return response;
+}
+
+std::vector<Bytes> Instrument::unsolicited(const std::vector<Frame>& frames) const
+{
+    std::vector<Bytes> encoded;
+    for (const Frame& f : frames)
+        encoded.push_back(encode(f));
+    return shape(std::move(encoded), delivery());
+}
+
+std::vector<Frame> Instrument::received() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return {log_.begin(), log_.end()};
+}
+
+std::size_t Instrument::count(std::uint16_t code) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = counts_.find(code);
+    return it == counts_.end() ? 0 : it->second;
+}
+
+std::size_t Instrument::total_received() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return total_;
+}
+
+bool Instrument::wait_for(std::uint16_t code, std::size_t n,
+                          std::chrono::milliseconds timeout) const
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return received_cv_.wait_for(lock, timeout, [&] {
+        auto it = counts_.find(code);
+        return it != counts_.end() && it->second >= n;
+    });
+}
+
+void Instrument::clear_log()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    log_.clear();
+    counts_.clear();
+    total_ = 0;
+}
+
+void Instrument::set_log_limit(std::size_t frames)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    log_limit_ = frames;
+    while (log_.size() > log_limit_)
+        log_.pop_front();
+}
+
+std::size_t Instrument::log_limit() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return log_limit_;
+}
+
+void Instrument::note_answer_handed(std::chrono::nanoseconds since_parsed)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    timing_.preparing += since_parsed;
+}
+
+void Instrument::note_answer_written(std::chrono::nanoseconds since_parsed)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    timing_.writing += since_parsed;
+    ++timing_.answers;
+}
+
+AnswerTiming Instrument::answer_timing() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return timing_;
+}
+
+void Instrument::reset_answer_timing()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    timing_ = AnswerTiming{};
+}
+
+} // namespace sim
