@@ -24,9 +24,12 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
     RestoreState();
 
     const std::pair<QPushButton*, const char*> icons[] = {
-        {ui->btnDevice, ":/icons/device.png"},     {ui->btnConnect, ":/icons/connect.png"},
-        {ui->btnDisconnect, ":/icons/disconnect.png"}, {ui->btnDownload, ":/icons/download.png"},
-        {ui->btnDistance, ":/icons/distance.png"}, {ui->btnSettings, ":/icons/settings.png"},
+        {ui->btnDevice, ":/icons/device.png"},
+        {ui->btnConnect, ":/icons/connect.png"},
+        {ui->btnDisconnect, ":/icons/disconnect.png"},
+        {ui->btnDownload, ":/icons/download.png"},
+        {ui->btnDistance, ":/icons/distance.png"},
+        {ui->btnSettings, ":/icons/settings.png"},
         {ui->btnQuit, ":/icons/quit.png"},
     };
     for (const auto& [button, icon] : icons) {
@@ -76,7 +79,8 @@ void MainWindow::SaveState()
 void MainWindow::RestoreState()
 {
     QSettings settings;
-    QByteArray geometry = settings.value(QStringLiteral("MainWindowGeometry"), QVariant()).toByteArray();
+    QByteArray geometry =
+        settings.value(QStringLiteral("MainWindowGeometry"), QVariant()).toByteArray();
     QByteArray state = settings.value(QStringLiteral("MainWindowState"), QVariant()).toByteArray();
     connString = settings.value(QStringLiteral("ConnectionString"), QVariant()).toString();
     lastDaysValue = settings.value(QStringLiteral("LastDays"), QVariant()).toInt();

@@ -81,7 +81,8 @@ void TOrvisk::loadCalFile(const QString& path)
     double values[detail::calibrationLines] = {};
     int count = 0;
     while (!file.atEnd() && count < detail::calibrationLines)
-        values[count++] = file.readLine().toDouble(); // "C" locale, blanks ignored, 0 if not a number
+        values[count++] =
+            file.readLine().toDouble(); // "C" locale, blanks ignored, 0 if not a number
     file.close();
     // Without all six lines the origin or pixel size would be made up.
     if (count < detail::calibrationLines) {

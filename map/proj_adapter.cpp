@@ -2,6 +2,7 @@
 
 #include <proj.h>
 
+#include <atomic>
 #include <cmath>
 #include <string>
 
@@ -81,7 +82,7 @@ void ProjectionDeleter::operator()(Projection* projection) const
 
 ProjectionPtr initPlus(const char* definition)
 {
-    static unsigned nextSerial = 0;
+    static std::atomic<unsigned> nextSerial{0};
     // Classic definitions name a system without saying so; the line feed of a
     // definition read from a file is only white space.
     std::string text = std::string(definition) + " +type=crs";

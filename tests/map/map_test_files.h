@@ -2,8 +2,10 @@
 #pragma once
 
 #include "message_dialogs.h"
+#include "proj_adapter.h"
 
 #include <QFile>
+#include <QPair>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -42,3 +44,13 @@ private:
 };
 
 inline const QByteArray mercator = "+proj=merc +ellps=WGS84 +datum=WGS84 +units=m +no_defs\n";
+
+// The geographic position (latitude, longitude) of a map point of `mercator`.
+inline QPair<double, double> latLongOfMercator(double x, double y)
+{
+    auto merc = proj::initPlus(mercator.constData());
+    auto latLong = proj::initPlus("+proj=latlong +ellps=WGS84 +datum=WGS84 +no_defs");
+    proj::transform(*merc, *latLong, &x, &y);
+    constexpr double degreesPerRadian = 57.29577951308232;
+    return {y * degreesPerRadian, x * degreesPerRadian};
+}

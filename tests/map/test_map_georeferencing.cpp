@@ -3,21 +3,6 @@
 
 #include <QtTest>
 
-namespace {
-
-constexpr double degreesPerRadian = 57.29577951308232;
-
-// The geographic position of a map point of the Mercator test projection.
-QPair<double, double> latLongOfMercator(double x, double y)
-{
-    auto merc = proj::initPlus(mercator.constData());
-    auto latLong = proj::initPlus("+proj=latlong +ellps=WGS84 +datum=WGS84 +no_defs");
-    proj::transform(*merc, *latLong, &x, &y);
-    return {y * degreesPerRadian, x * degreesPerRadian};
-}
-
-} // namespace
-
 class TestMapGeoreferencing : public QObject
 {
     Q_OBJECT
@@ -99,8 +84,8 @@ void TestMapGeoreferencing::examplePointAndReadOut()
     QCOMPARE(map.getTrack(), QVector<QPointF>{QPointF(5, 5)});
 
     auto [lat, lon] = latLongOfMercator(1010, 4990);
-    QString expected = QString::asprintf("x:5 y:5       px:1010.000000 py:4990.000000      %f %f\n",
-                                         lon, lat);
+    QString expected =
+        QString::asprintf("x:5 y:5       px:1010.000000 py:4990.000000      %f %f\n", lon, lat);
     QCOMPARE(map.coordsText(QPointF(5, 5)), expected);
     // The read-out is not rounded: 5.9 is still pixel 5 but map x 1011.8.
     QVERIFY(map.coordsText(QPointF(5.9, 5)).startsWith("x:5 y:5       px:1011.800000 "));
@@ -121,8 +106,7 @@ void TestMapGeoreferencing::truncationTowardZero()
         auto [lat, lon] = latLongOfMercator(x, y);
         map.addTrackPoint(lat, lon);
     }
-    QCOMPARE(map.getTrack(),
-             (QVector<QPointF>{QPointF(0, 0), QPointF(0, 0), QPointF(-1, 3)}));
+    QCOMPARE(map.getTrack(), (QVector<QPointF>{QPointF(0, 0), QPointF(0, 0), QPointF(-1, 3)}));
 }
 
 void TestMapGeoreferencing::projectionFileLines()

@@ -64,10 +64,8 @@ void TestMapScene::init()
 // Adds the track point whose map coordinates are (x, y), i.e. near pixel (x, 100 - y).
 void TestMapScene::addMapPoint(double x, double y)
 {
-    auto merc = proj::initPlus(mercator.constData());
-    auto latLong = proj::initPlus("+proj=latlong +ellps=WGS84 +datum=WGS84 +no_defs");
-    proj::transform(*merc, *latLong, &x, &y);
-    map->addTrackPoint(y * 57.29577951308232, x * 57.29577951308232);
+    auto [latitude, longitude] = latLongOfMercator(x, y);
+    map->addTrackPoint(latitude, longitude);
 }
 
 void TestMapScene::mapItemThenOneMarkerPerPoint()
