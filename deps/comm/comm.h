@@ -93,11 +93,16 @@ int comm_get_data(comm_iter_t *it, int *id, void **record);
 int comm_hook_response(int id, uint16_t code1, void *buf1, int cap1, uint16_t code2, void *buf2,
                        int cap2, uint16_t code3, void *buf3, int cap3);
 int comm_unhook_response(int id);
-/* Stores a complete frame if its code is armed and wakes the waiter. */
+/* Stores a complete frame if its code is armed and wakes the waiter.  A frame
+ * larger than its buffer's capacity is not stored. */
 int comm_fill_rsp_buff(int id, uint16_t code, const void *frame, int length);
 /* Waits until a frame of an armed code is stored or `timeout_ms` passes; the
  * lengths are those frames' sizes (0 for none) and are consumed by the wait.
- * 0 when a frame came, COMM_ERR_TIMEOUT otherwise. */
+ * 0 when a frame came, COMM_ERR_TIMEOUT otherwise (COMM_ERR_NO_CONN when the
+ * connection closes meanwhile).  Frames stored between the arming and the
+ * wait count.  A buffer the wait reported stays as it is (later frames of its
+ * code are not taken) until the next comm_write, wait or unhook on `id`, so
+ * the caller can read it safely. */
 int comm_wait_response(int id, int *len1, int *len2, int *len3, int timeout_ms);
 
 /* Devices. */

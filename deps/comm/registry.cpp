@@ -1,0 +1,535 @@
+// Connection registry: the I/O thread, the table of open connections, the
+// order of handler calls and the response hand-over to a waiting exchange.
+#include "comm_internal.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <future>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace detail {
+
+// Picked by the prefix of the connection string; a new medium is one line here.
+const Medium* const media[] = {&tcp_medium, &serial_medium, &ftdi_medium, &usb_medium, &bt_medium};
+
+namespace {
+
+const Medium* find_medium(const std::string& prefix)
+{
+    for (const Medium* m : media)
+        for (const char* p : m->prefixes)
+            if (p && prefix == p)
+                return m;
+    return nullptr;
+}
+
+struct Slot
+{
+    uint16_t code = 0;
+    uint8_t* buf = nullptr;
+    int cap = 0;
+    int len = 0;       // size of the stored frame, 0 = none yet
+    bool held = false; // taken by the last wait: the caller is reading it
+};
+
+struct Conn
+{
+    Conn(asio::io_context& io) : timer(io) {}
+
+    int id = 0;
+    comm_handler_t handler = nullptr;
+    void* record = nullptr;
+    int timer_ms = 0;
+    std::atomic<int> state{COMM_STATE_CONNECTING};
+
+    // I/O thread only.
+    bool finished = false;
+    bool rx_seen = false; // a byte arrived in the current timer period
+    std::vector<uint8_t> rx;
+    asio::steady_timer timer;
+
+    std::unique_ptr<Link> link;
+    std::mutex write_mutex; // one writer at a time; close waits for it
+    bool writable = false;  // guarded by write_mutex
+
+    // Connected signal and response slots.
+    std::mutex m;
+    std::condition_variable cv;
+    bool signalled = false;
+    bool closed = false;
+    bool armed = false;
+    Slot slots[3];
+};
+
+using ConnPtr = std::shared_ptr<Conn>;
+
+struct Core
+{
+    std::mutex init_mutex; // serialises comm_init and comm_shut
+    std::mutex m;          // conns, next_id, running
+    std::map<int, ConnPtr> conns;
+    int next_id = 1;
+    bool running = false;
+    bool loopback_only = false;
+    asio::io_context io;
+    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
+    std::thread thread;
+    std::thread::id thread_id;
+
+    ~Core()
+    {
+        if (thread.joinable()) { // the process ends without comm_shut
+            io.stop();
+            thread.join();
+        }
+    }
+};
+
+Core& core()
+{
+    static Core c;
+    return c;
+}
+
+ConnPtr find(int id)
+{
+    Core& k = core();
+    std::lock_guard<std::mutex> lock(k.m);
+    auto it = k.conns.find(id);
+    return it == k.conns.end() ? nullptr : it->second;
+}
+
+int call(Conn& c, int kind, const uint8_t* data = nullptr, int length = 0)
+{
+    return c.handler(c.id, kind, data, length, c.record);
+}
+
+// Ends a connection: ERROR where the link failed, then CLOSED, exactly once.
+void finish(const ConnPtr& c, bool error)
+{
+    if (c->finished)
+        return;
+    c->finished = true;
+    c->state = COMM_STATE_CLOSING;
+    c->timer.cancel();
+    c->link->interrupt();
+    {
+        std::lock_guard<std::mutex> lock(c->write_mutex);
+        c->writable = false;
+        c->link->close();
+    }
+    if (error)
+        call(*c, COMM_EV_ERROR);
+    {
+        // Gone before CLOSED, whose handler releases the record.
+        Core& k = core();
+        std::lock_guard<std::mutex> lock(k.m);
+        k.conns.erase(c->id);
+    }
+    {
+        std::lock_guard<std::mutex> lock(c->m);
+        c->closed = true;
+        c->armed = false;
+    }
+    c->cv.notify_all();
+    call(*c, COMM_EV_CLOSED);
+}
+
+void start_timer(const ConnPtr& c)
+{
+    if (c->timer_ms <= 0)
+        return;
+    c->timer.expires_after(std::chrono::milliseconds(c->timer_ms));
+    c->timer.async_wait([c](std::error_code ec) {
+        if (ec || c->finished)
+            return;
+        if (c->rx_seen) {
+            c->rx_seen = false; // bytes came in this period: no call
+        } else if (call(*c, COMM_EV_TIMER) == -1) {
+            finish(c, true);
+            return;
+        }
+        if (!c->finished)
+            start_timer(c);
+    });
+}
+
+void start_read(const ConnPtr& c)
+{
+    c->link->async_read(c->rx.data(), c->rx.size(), [c](std::error_code ec, std::size_t n) {
+        if (c->finished)
+            return;
+        if (ec) {
+            finish(c, true);
+            return;
+        }
+        c->rx_seen = true;
+        call(*c, COMM_EV_DATA, c->rx.data(), static_cast<int>(n));
+        if (!c->finished)
+            start_read(c);
+    });
+}
+
+void opened(const ConnPtr& c, std::error_code ec)
+{
+    if (c->finished)
+        return;
+    if (ec) {
+        finish(c, true);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(c->write_mutex);
+        c->writable = true;
+    }
+    c->state = COMM_STATE_OPEN;
+    if (call(*c, COMM_EV_OPENED) == -1) {
+        finish(c, true);
+        return;
+    }
+    if (c->finished) // disconnected from inside the handler
+        return;
+    start_read(c);
+    start_timer(c);
+}
+
+} // namespace
+
+bool loopback_only()
+{
+    return core().loopback_only;
+}
+
+std::error_code io_error(int code)
+{
+    return std::error_code(code, std::generic_category());
+}
+
+int fd_write(int fd, bool socket, const uint8_t* data, std::size_t size, int timeout_ms)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (size > 0) {
+        ssize_t n = socket ? ::send(fd, data, size, MSG_NOSIGNAL) : ::write(fd, data, size);
+        if (n > 0) {
+            data += n;
+            size -= static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return COMM_ERR_IO;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        deadline - std::chrono::steady_clock::now())
+                        .count();
+        if (left <= 0)
+            return COMM_ERR_TIMEOUT;
+        pollfd p{fd, POLLOUT, 0};
+        if (::poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR)
+            return COMM_ERR_IO;
+        if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
+            return COMM_ERR_IO;
+    }
+    return 0;
+}
+
+} // namespace detail
+
+using detail::ConnPtr;
+
+extern "C" {
+
+int comm_init(void)
+{
+    detail::Core& k = detail::core();
+    std::lock_guard<std::mutex> init(k.init_mutex);
+    if (k.running)
+        return 0;
+    const char* lo = std::getenv("ORVISK_LOOPBACK_ONLY");
+    k.loopback_only = lo && std::strcmp(lo, "1") == 0;
+    detail::udp_read_redirect_env();
+    k.io.restart();
+    k.work.emplace(k.io.get_executor());
+    detail::udp_start(k.io);
+    detail::usb_start();
+    std::promise<void> started;
+    k.thread = std::thread([&k, &started] {
+        k.thread_id = std::this_thread::get_id();
+        started.set_value();
+        k.io.run();
+    });
+    started.get_future().wait();
+    std::lock_guard<std::mutex> lock(k.m);
+    k.running = true;
+    return 0;
+}
+
+int comm_shut(void)
+{
+    detail::Core& k = detail::core();
+    std::lock_guard<std::mutex> init(k.init_mutex);
+    if (!k.running)
+        return 0;
+    if (std::this_thread::get_id() == k.thread_id)
+        return COMM_ERR_FAILED; // not from a handler: the I/O thread cannot join itself
+    {
+        std::lock_guard<std::mutex> lock(k.m);
+        k.running = false; // no new connections from here on
+    }
+    detail::bt_stop();
+    std::promise<void> closed;
+    asio::post(k.io, [&k, &closed] {
+        std::map<int, ConnPtr> all;
+        {
+            std::lock_guard<std::mutex> lock(k.m);
+            all = k.conns;
+        }
+        for (auto& entry : all)
+            detail::finish(entry.second, false);
+        detail::udp_stop();
+        closed.set_value();
+    });
+    closed.get_future().wait();
+    k.work.reset();
+    k.thread.join(); // returns once the cancelled operations have completed
+    k.thread_id = std::thread::id();
+    detail::usb_stop();
+    return 0;
+}
+
+int comm_connect(int* id, const char* conn_string, comm_handler_t handler, int rx_size,
+                 int timer_ms, void* record)
+{
+    if (!id || !handler || rx_size <= 0)
+        return COMM_ERR_ARG;
+    detail::ConnParams params;
+    if (detail::parse_conn_string(conn_string, params) != 0)
+        return COMM_ERR_ARG;
+    const detail::Medium* medium = detail::find_medium(params.prefix);
+    if (!medium)
+        return COMM_ERR_ARG;
+    if (medium->check) {
+        int r = medium->check(params);
+        if (r != 0)
+            return r;
+    }
+    detail::Core& k = detail::core();
+    auto c = std::make_shared<detail::Conn>(k.io);
+    c->handler = handler;
+    c->record = record;
+    c->timer_ms = timer_ms;
+    c->rx.resize(static_cast<std::size_t>(rx_size));
+    c->link = medium->create(k.io, params);
+    if (!c->link)
+        return COMM_ERR_FAILED;
+    {
+        std::lock_guard<std::mutex> lock(k.m);
+        if (!k.running)
+            return COMM_ERR_FAILED;
+        while (k.conns.count(k.next_id) || k.next_id <= 0)
+            k.next_id = k.next_id <= 0 ? 1 : k.next_id + 1;
+        c->id = k.next_id++;
+        *id = c->id; // before the handler can run
+        k.conns[c->id] = c;
+    }
+    asio::post(k.io,
+               [c] { c->link->async_open([c](std::error_code ec) { detail::opened(c, ec); }); });
+    return 0;
+}
+
+int comm_disconnect(int id)
+{
+    ConnPtr c = detail::find(id);
+    if (!c)
+        return COMM_ERR_NO_CONN;
+    asio::post(detail::core().io, [c] { detail::finish(c, false); });
+    return 0;
+}
+
+int comm_get_state(int id)
+{
+    ConnPtr c = detail::find(id);
+    return c ? c->state.load() : COMM_STATE_NONE;
+}
+
+int comm_signal_connected(int id)
+{
+    ConnPtr c = detail::find(id);
+    if (!c)
+        return COMM_ERR_NO_CONN;
+    {
+        std::lock_guard<std::mutex> lock(c->m);
+        c->signalled = true;
+    }
+    c->cv.notify_all();
+    return 0;
+}
+
+int comm_wait_connected(int id, int timeout_ms)
+{
+    ConnPtr c = detail::find(id);
+    if (!c)
+        return COMM_ERR_NO_CONN;
+    std::unique_lock<std::mutex> lock(c->m);
+    c->cv.wait_for(lock, std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms),
+                   [&] { return c->signalled || c->closed; });
+    if (c->signalled)
+        return 0;
+    return c->closed ? COMM_ERR_NO_CONN : COMM_ERR_TIMEOUT;
+}
+
+int comm_write(int id, const void* data, int length, int flags, int timeout_ms)
+{
+    (void)flags;
+    if (length < 0 || (length > 0 && !data))
+        return COMM_ERR_ARG;
+    ConnPtr c = detail::find(id);
+    if (!c || c->state != COMM_STATE_OPEN)
+        return COMM_ERR_NO_CONN;
+    {
+        // A new command: frames the caller was reading may be replaced again.
+        std::lock_guard<std::mutex> lock(c->m);
+        for (detail::Slot& s : c->slots)
+            s.held = false;
+    }
+    int r;
+    {
+        std::lock_guard<std::mutex> lock(c->write_mutex);
+        if (!c->writable)
+            return COMM_ERR_NO_CONN;
+        r = c->link->write(static_cast<const uint8_t*>(data), static_cast<std::size_t>(length),
+                           timeout_ms < 0 ? 0 : timeout_ms);
+    }
+    if (r == COMM_ERR_IO)
+        asio::post(detail::core().io, [c] { detail::finish(c, true); });
+    return r;
+}
+
+void comm_data_cntr_init(comm_iter_t* it)
+{
+    if (it)
+        it->next_id = 1;
+}
+
+int comm_get_data(comm_iter_t* it, int* id, void** record)
+{
+    if (!it)
+        return 0;
+    detail::Core& k = detail::core();
+    std::lock_guard<std::mutex> lock(k.m);
+    for (auto e = k.conns.lower_bound(it->next_id); e != k.conns.end(); ++e) {
+        int state = e->second->state;
+        if (state != COMM_STATE_CONNECTING && state != COMM_STATE_OPEN)
+            continue;
+        it->next_id = e->first + 1;
+        if (id)
+            *id = e->first;
+        if (record)
+            *record = e->second->record;
+        return 1;
+    }
+    it->next_id = INT32_MAX;
+    return 0;
+}
+
+int comm_hook_response(int id, uint16_t code1, void* buf1, int cap1, uint16_t code2, void* buf2,
+                       int cap2, uint16_t code3, void* buf3, int cap3)
+{
+    ConnPtr c = detail::find(id);
+    if (!c)
+        return COMM_ERR_NO_CONN;
+    const uint16_t codes[3] = {code1, code2, code3};
+    void* bufs[3] = {buf1, buf2, buf3};
+    const int caps[3] = {cap1, cap2, cap3};
+    std::lock_guard<std::mutex> lock(c->m);
+    for (int i = 0; i < 3; ++i) {
+        bool use = bufs[i] && caps[i] > 0;
+        c->slots[i] = detail::Slot{codes[i], use ? static_cast<uint8_t*>(bufs[i]) : nullptr,
+                                   use ? caps[i] : 0, 0, false};
+    }
+    c->armed = true;
+    return 0;
+}
+
+int comm_unhook_response(int id)
+{
+    ConnPtr c = detail::find(id);
+    if (!c)
+        return COMM_ERR_NO_CONN;
+    std::lock_guard<std::mutex> lock(c->m);
+    c->armed = false;
+    for (detail::Slot& s : c->slots)
+        s = detail::Slot{};
+    return 0;
+}
+
+int comm_fill_rsp_buff(int id, uint16_t code, const void* frame, int length)
+{
+    if (length <= 0 || !frame)
+        return COMM_ERR_ARG;
+    ConnPtr c = detail::find(id);
+    if (!c)
+        return COMM_ERR_NO_CONN;
+    bool stored = false;
+    {
+        std::lock_guard<std::mutex> lock(c->m);
+        if (!c->armed)
+            return 0;
+        for (detail::Slot& s : c->slots) {
+            if (!s.buf || s.code != code)
+                continue;
+            // A frame over the buffer's capacity is not taken (never cut).
+            if (!s.held && length <= s.cap) {
+                std::memcpy(s.buf, frame, static_cast<std::size_t>(length));
+                s.len = length;
+                stored = true;
+            }
+            break;
+        }
+    }
+    if (stored)
+        c->cv.notify_all();
+    return 0;
+}
+
+int comm_wait_response(int id, int* len1, int* len2, int* len3, int timeout_ms)
+{
+    int* lens[3] = {len1, len2, len3};
+    for (int* l : lens)
+        if (l)
+            *l = 0;
+    ConnPtr c = detail::find(id);
+    if (!c)
+        return COMM_ERR_NO_CONN;
+    std::unique_lock<std::mutex> lock(c->m);
+    for (detail::Slot& s : c->slots)
+        s.held = false;
+    auto any = [&] { return c->closed || c->slots[0].len || c->slots[1].len || c->slots[2].len; };
+    c->cv.wait_for(lock, std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms), any);
+    bool got = false;
+    for (int i = 0; i < 3; ++i) {
+        detail::Slot& s = c->slots[i];
+        if (lens[i])
+            *lens[i] = s.len;
+        if (s.len) {
+            got = true;
+            s.held = true; // until the next write, wait or unhook
+            s.len = 0;
+        }
+    }
+    if (got)
+        return 0;
+    return c->closed ? COMM_ERR_NO_CONN : COMM_ERR_TIMEOUT;
+}
+
+} // extern "C"
