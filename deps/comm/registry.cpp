@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -16,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 
 namespace detail {
 
@@ -67,7 +69,9 @@ struct Conn
     std::condition_variable cv;
     bool signalled = false;
     bool closed = false;
-    bool armed = false;
+    // Written under m; read without it by the receive path to skip frames
+    // nobody waits for, which is nearly every frame of an event stream.
+    std::atomic<bool> armed{false};
     Slot slots[3];
 };
 
@@ -109,9 +113,16 @@ ConnPtr find(int id)
     return it == k.conns.end() ? nullptr : it->second;
 }
 
+// The connection whose handler runs on this thread: the receive path hands
+// every frame back through comm_fill_rsp_buff, which then needs no look-up.
+thread_local Conn* calling = nullptr;
+
 int call(Conn& c, int kind, const uint8_t* data = nullptr, int length = 0)
 {
-    return c.handler(c.id, kind, data, length, c.record);
+    Conn* outer = std::exchange(calling, &c);
+    int result = c.handler(c.id, kind, data, length, c.record);
+    calling = outer;
+    return result;
 }
 
 // Ends a connection: ERROR where the link failed, then CLOSED, exactly once.
@@ -477,9 +488,16 @@ int comm_fill_rsp_buff(int id, uint16_t code, const void* frame, int length)
 {
     if (length <= 0 || !frame)
         return COMM_ERR_ARG;
-    ConnPtr c = detail::find(id);
-    if (!c)
-        return COMM_ERR_NO_CONN;
+    ConnPtr found;
+    detail::Conn* c = detail::calling;
+    if (!c || c->id != id) {
+        found = detail::find(id);
+        if (!found)
+            return COMM_ERR_NO_CONN;
+        c = found.get();
+    }
+    if (!c->armed.load(std::memory_order_acquire))
+        return 0;
     bool stored = false;
     {
         std::lock_guard<std::mutex> lock(c->m);
