@@ -209,6 +209,7 @@ int main()
             close(ping.fd);
             continue;
         }
+        instruments[0]->reset_answer_timing();
         std::vector<double> ratios, over_bare;
         double total[3] = {0, 0, 0};
         const int per_block = kExchanges / kBlocks;
@@ -233,6 +234,15 @@ int main()
                "bare-socket exchange with the simulator (exchange over it: ratio %.2f)\n",
                c.name, total[0] / kExchanges * 1e6, total[1] / kExchanges * 1e6,
                total[2] / kExchanges * 1e6, median(over_bare));
+        // The simulator's own time from a parsed request to its answer handed
+        // to the socket: it must never be what limits a download.
+        sim::AnswerTiming timing = instruments[0]->answer_timing();
+        if (timing.answers > 0) {
+            double answer_s =
+                std::chrono::duration<double>(timing.preparing).count() / double(timing.answers);
+            printf("# exchange %s: simulator answer time %.2f us, %.1f%% of the exchange\n", c.name,
+                   answer_s * 1e6, 100.0 * answer_s / (total[0] / kExchanges));
+        }
     }
     close(bare.fd);
     MXX_disconnect(conn);

@@ -6,6 +6,7 @@
 #include <array>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -23,9 +24,8 @@ void put_text(Bytes& out, const std::string& text, std::size_t field)
 class DiscoveryCore
 {
 public:
-    DiscoveryCore()
-        : socket_(io_, asio::ip::udp::endpoint(asio::ip::address_v4::loopback(), 0)),
-          port_(socket_.local_endpoint().port())
+    explicit DiscoveryCore(const asio::ip::udp::endpoint& at)
+        : socket_(io_, at), port_(socket_.local_endpoint().port())
     {
     }
 
@@ -153,7 +153,20 @@ private:
 
 } // namespace detail
 
-DiscoveryResponder::DiscoveryResponder() : core_(std::make_unique<detail::DiscoveryCore>()) {}
+DiscoveryResponder::DiscoveryResponder()
+    : core_(std::make_unique<detail::DiscoveryCore>(
+          asio::ip::udp::endpoint(asio::ip::address_v4::loopback(), 0)))
+{
+}
+
+DiscoveryResponder::DiscoveryResponder(const std::string& host, std::uint16_t port)
+{
+    asio::error_code ec;
+    const asio::ip::address address = asio::ip::make_address(host, ec);
+    if (ec)
+        throw std::system_error(ec, "discovery address " + host);
+    core_ = std::make_unique<detail::DiscoveryCore>(asio::ip::udp::endpoint(address, port));
+}
 DiscoveryResponder::~DiscoveryResponder() = default;
 
 std::uint16_t DiscoveryResponder::port() const

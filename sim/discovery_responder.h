@@ -33,6 +33,9 @@ public:
     static constexpr std::size_t kEntrySize = 66;
 
     DiscoveryResponder(); // binds 127.0.0.1 with a port the system picks
+    // Binds a numeric address and port (0: the system picks); std::system_error
+    // when it cannot. Answers still go to loopback senders only.
+    DiscoveryResponder(const std::string& host, std::uint16_t port);
     ~DiscoveryResponder();
     DiscoveryResponder(const DiscoveryResponder&) = delete;
     DiscoveryResponder& operator=(const DiscoveryResponder&) = delete;

@@ -32,6 +32,7 @@ struct Chunk
     std::optional<Clock::time_point> handed_since;
     std::optional<Clock::time_point> written_since;
     bool close_after = false;
+    std::optional<Clock::time_point> not_before; // an answer held back by latency
 };
 
 class Link : public std::enable_shared_from_this<Link>
@@ -50,16 +51,22 @@ template <class Stream> class StreamLink final : public Link
 public:
     StreamLink(Stream stream, std::shared_ptr<Instrument> instrument,
                std::function<void()> on_closed)
-        : stream_(std::move(stream)), instrument_(std::move(instrument)),
-          on_closed_(std::move(on_closed))
+        : stream_(std::move(stream)), timer_(stream_.get_executor()),
+          instrument_(std::move(instrument)), on_closed_(std::move(on_closed))
     {
     }
 
     void start() override { read(); }
 
+    // Events for a client that does not read (or a pty nobody opened) are
+    // lost once this much waits, as an instrument's full output buffer loses them.
+    static constexpr std::size_t kMaxBacklog = 256 * 1024;
+
     void send(std::vector<Bytes> writes) override
     {
-        enqueue(std::move(writes), std::nullopt, false);
+        if (queued_bytes_ > kMaxBacklog)
+            return;
+        enqueue(std::move(writes), std::nullopt, false, {});
     }
 
     void close() override
@@ -69,7 +76,9 @@ public:
         auto keep = shared_from_this();
         closed_ = true;
         queue_.clear();
+        queued_bytes_ = 0;
         asio::error_code ignored;
+        timer_.cancel(ignored);
         stream_.close(ignored);
         if (auto done = std::move(on_closed_))
             done();
@@ -100,38 +109,56 @@ private:
         for (const Frame& request : parser_.feed(buffer_.data(), n)) {
             const Clock::time_point parsed = Clock::now();
             Response r = instrument_->respond(request);
-            enqueue(std::move(r.writes), parsed, r.close_after);
+            enqueue(std::move(r.writes), parsed, r.close_after, r.delay);
         }
     }
 
     void enqueue(std::vector<Bytes> writes, std::optional<Clock::time_point> parsed,
-                 bool close_after)
+                 bool close_after, std::chrono::milliseconds delay)
     {
         if (closed_)
             return;
+        std::optional<Clock::time_point> not_before;
+        if (delay.count() > 0)
+            not_before = Clock::now() + delay;
         for (std::size_t i = 0; i < writes.size(); ++i) {
             const bool first = i == 0, last = i + 1 == writes.size();
+            queued_bytes_ += writes[i].size();
             queue_.push_back(Chunk{std::move(writes[i]), first ? parsed : std::nullopt,
-                                   last ? parsed : std::nullopt, false});
+                                   last ? parsed : std::nullopt, false,
+                                   first ? not_before : std::nullopt});
         }
         if (close_after)
-            queue_.push_back(Chunk{{}, std::nullopt, std::nullopt, true});
+            queue_.push_back(Chunk{{}, std::nullopt, std::nullopt, true, not_before});
         if (!writing_)
             write_next();
     }
 
     void write_next()
     {
-        while (!queue_.empty() && queue_.front().data.empty()) {
+        writing_ = !queue_.empty();
+        if (!writing_)
+            return;
+        // Later chunks wait behind a held-back one, so the order stays.
+        if (auto& until = queue_.front().not_before; until && Clock::now() < *until) {
+            timer_.expires_at(*until);
+            timer_.async_wait([self = self()](const asio::error_code& ec) {
+                if (ec || self->closed_)
+                    return;
+                self->queue_.front().not_before.reset();
+                self->write_next();
+            });
+            return;
+        }
+        if (queue_.front().data.empty()) {
             if (queue_.front().close_after) {
                 close();
                 return;
             }
             queue_.pop_front();
-        }
-        writing_ = !queue_.empty();
-        if (!writing_)
+            write_next();
             return;
+        }
         if (const auto& since = queue_.front().handed_since)
             instrument_->note_answer_handed(Clock::now() - *since);
         asio::async_write(stream_, asio::buffer(queue_.front().data),
@@ -144,17 +171,20 @@ private:
                               if (done.written_since)
                                   self->instrument_->note_answer_written(Clock::now() -
                                                                          *done.written_since);
+                              self->queued_bytes_ -= done.data.size();
                               self->queue_.pop_front();
                               self->write_next();
                           });
     }
 
     Stream stream_;
+    asio::steady_timer timer_;
     std::shared_ptr<Instrument> instrument_;
     std::function<void()> on_closed_;
     FrameParser parser_;
     std::array<std::uint8_t, 65536> buffer_{};
     std::deque<Chunk> queue_; // deque: the chunk being written keeps its address
+    std::size_t queued_bytes_ = 0;
     bool writing_ = false;
     bool closed_ = false;
 };
@@ -223,17 +253,18 @@ class ServerCore
 public:
     ~ServerCore() { stop(); }
 
-    std::uint16_t serve_tcp(std::shared_ptr<Instrument> instrument)
+    std::uint16_t serve_tcp(std::shared_ptr<Instrument> instrument, const asio::ip::address& host,
+                            std::uint16_t port)
     {
         refuse_after_stop();
         auto ep = std::make_shared<Endpoint>();
         ep->instrument = std::move(instrument);
-        ep->acceptor = std::make_unique<asio::ip::tcp::acceptor>(
-            io_, asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), 0));
-        const std::uint16_t port = ep->acceptor->local_endpoint().port();
+        ep->acceptor =
+            std::make_unique<asio::ip::tcp::acceptor>(io_, asio::ip::tcp::endpoint(host, port));
+        const std::uint16_t bound = ep->acceptor->local_endpoint().port();
         add(ep);
         asio::post(io_, [this, ep] { accept(ep); });
-        return port;
+        return bound;
     }
 
     std::string serve_pty(std::shared_ptr<Instrument> instrument)
@@ -392,6 +423,7 @@ private:
     {
         ep->link = std::make_shared<StreamLink<Stream>>(std::move(stream), ep->instrument,
                                                         [this, ep] { link_closed(ep); });
+        ep->instrument->note_link_opened();
         mark(*ep, true);
         ep->link->start();
     }
@@ -478,7 +510,17 @@ FrameServer::~FrameServer() = default;
 
 std::uint16_t FrameServer::serve_tcp(std::shared_ptr<Instrument> instrument)
 {
-    return core_->serve_tcp(std::move(instrument));
+    return core_->serve_tcp(std::move(instrument), asio::ip::address_v4::loopback(), 0);
+}
+
+std::uint16_t FrameServer::serve_tcp(std::shared_ptr<Instrument> instrument,
+                                     const std::string& host, std::uint16_t port)
+{
+    asio::error_code ec;
+    const asio::ip::address address = asio::ip::make_address(host, ec);
+    if (ec)
+        throw std::system_error(ec, "listen address " + host);
+    return core_->serve_tcp(std::move(instrument), address, port);
 }
 
 std::string FrameServer::serve_pty(std::shared_ptr<Instrument> instrument)

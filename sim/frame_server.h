@@ -31,6 +31,9 @@ public:
 
     // Listens on 127.0.0.1 with a port the system picks; returns that port.
     std::uint16_t serve_tcp(std::shared_ptr<Instrument> instrument);
+    // Listens on a numeric address and port (0: the system picks); returns the port.
+    std::uint16_t serve_tcp(std::shared_ptr<Instrument> instrument, const std::string& host,
+                            std::uint16_t port);
     // Opens a raw pseudo-terminal pair; returns the slave path for a serial back-end.
     std::string serve_pty(std::shared_ptr<Instrument> instrument);
 

@@ -151,6 +151,33 @@ Delivery Instrument::delivery() const
     return delivery_;
 }
 
+void Instrument::set_faults(Faults faults)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    fault_rng_.seed(faults.seed);
+    repeats_done_.clear();
+    exchanges_on_link_ = 0;
+    faults_ = std::move(faults);
+}
+
+Faults Instrument::faults() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return faults_;
+}
+
+void Instrument::set_tap(FrameTap tap)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    tap_ = tap ? std::make_shared<const FrameTap>(std::move(tap)) : nullptr;
+}
+
+void Instrument::note_link_opened()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    exchanges_on_link_ = 0;
+}
+
 std::shared_ptr<const Rule> Instrument::rule_for(std::uint16_t code) const
 {
     auto it = rules_.find(code);
@@ -162,7 +189,8 @@ std::shared_ptr<const Rule> Instrument::rule_for(std::uint16_t code) const
 Response Instrument::respond(const Frame& request)
 {
     std::shared_ptr<const Rule> rule;
-    bool busy = false;
+    std::shared_ptr<const FrameTap> tap;
+    bool busy = false, fault_busy = false, fault_fail = false;
     Delivery delivery;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -172,15 +200,27 @@ Response Instrument::respond(const Frame& request)
         ++counts_[request.code];
         ++total_;
         rule = rule_for(request.code);
+        tap = tap_;
         if (rule && rule->busy_count > 0) {
             int& left = busy_left_[request.code];
             busy = left > 0;
             left -= busy ? 1 : 0;
         }
+        if (rule && !busy && rule->kind != Rule::Kind::silence) {
+            if (faults_.fail && *faults_.fail == request.code) {
+                fault_fail = true;
+            } else if (faults_.repeat > 0) {
+                int& done = repeats_done_[request.code];
+                fault_busy = done < faults_.repeat;
+                done = fault_busy ? done + 1 : 0;
+            }
+        }
         if (rule)
             delivery = delivery_;
     }
     received_cv_.notify_all();
+    if (tap)
+        (*tap)("in", encode(request));
 
     Response response;
     if (!rule)
@@ -191,25 +231,71 @@ Response Instrument::respond(const Frame& request)
     const auto answer_code = static_cast<std::uint16_t>(request.code + code::answer_offset);
     if (busy) {
         frames.push_back(encode(code::busy, {}, 0, rule->busy_status));
+    } else if (fault_busy) {
+        frames.push_back(encode(code::busy));
+    } else if (fault_fail) {
+        frames.push_back(encode(code::failure, {}, 0, 1));
     } else if (rule->kind == Rule::Kind::failure) {
         frames.push_back(encode(code::failure, {}, rule->answer.param, rule->answer.status));
     } else if (rule->kind == Rule::Kind::answer && rule->handler) {
-        if (std::optional<Answer> a = rule->handler(request))
+        if (std::optional<Answer> a = rule->handler(request)) {
             frames.push_back(encode(answer_code, a->payload, a->param, a->status));
+            response.close_after = a->close_after;
+        }
     } else if (rule->kind == Rule::Kind::answer) {
         const Answer& a = rule->answer;
         frames.push_back(encode(answer_code, a.payload, a.param, a.status));
     }
-    response.writes = shape(std::move(frames), delivery);
-    response.close_after = rule->close_after;
+    response.close_after = response.close_after || rule->close_after;
+    if (frames.empty())
+        return response;
+
+    // 0 written as is, 1 withheld, 2 written with a broken payload check.
+    std::vector<int> fate(frames.size(), 0);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (faults_.disconnect_after > 0 && ++exchanges_on_link_ >= faults_.disconnect_after) {
+            response.close_after = true;
+            exchanges_on_link_ = 0;
+        }
+        response.delay = faults_.latency;
+        if (faults_.drop > 0 || faults_.corrupt > 0) {
+            std::uniform_real_distribution<double> draw(0.0, 1.0);
+            for (int& f : fate) {
+                if (draw(fault_rng_) < faults_.drop)
+                    f = 1;
+                else if (draw(fault_rng_) < faults_.corrupt)
+                    f = 2;
+            }
+        }
+    }
+    std::vector<Bytes> kept;
+    kept.reserve(frames.size());
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        if (fate[i] == 2)
+            frames[i].back() ^= 0x5a;
+        if (tap)
+            (*tap)(fate[i] == 1 ? "lost" : "out", frames[i]);
+        if (fate[i] != 1)
+            kept.push_back(std::move(frames[i]));
+    }
+    response.writes = shape(std::move(kept), delivery);
     return response;
 }
 
 std::vector<Bytes> Instrument::unsolicited(const std::vector<Frame>& frames) const
 {
+    std::shared_ptr<const FrameTap> tap;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        tap = tap_;
+    }
     std::vector<Bytes> encoded;
-    for (const Frame& f : frames)
+    for (const Frame& f : frames) {
         encoded.push_back(encode(f));
+        if (tap)
+            (*tap)("out", encoded.back());
+    }
     return shape(std::move(encoded), delivery());
 }
 

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -25,6 +26,7 @@ struct Answer
     Bytes payload;
     std::uint8_t status = 0;
     std::uint16_t param = 0;
+    bool close_after = false; // drop the link once this answer is written
 };
 
 // nullopt: stay silent. Runs on the server thread without the instrument's
@@ -77,7 +79,25 @@ struct Response
 {
     std::vector<Bytes> writes; // one entry per write call; empty for silence
     bool close_after = false;
+    std::chrono::milliseconds delay{0}; // hold the writes back this long
 };
+
+// Faults laid over every rule, to try a host's error handling.
+struct Faults
+{
+    std::chrono::milliseconds latency{0}; // before every answer
+    double drop = 0;                      // chance that an answer frame is not written
+    double corrupt = 0;                   // chance that an answer frame's payload check is broken
+    int repeat = 0;                       // frames 12289 before each answer of every command
+    std::optional<std::uint16_t> fail;    // this command is answered with frame 12290
+    std::size_t disconnect_after = 0;     // close the link after this many exchanges; 0 never
+    std::uint32_t seed = 1;               // of the drop and corrupt draws
+};
+
+// Sees every frame the instrument takes in ("in"), writes ("out") or
+// withholds by the drop fault ("lost"), as wire bytes. Runs on the server
+// thread with no lock of the instrument held.
+using FrameTap = std::function<void(const char* direction, const Bytes& frame)>;
 
 // Thread-safe: the server thread calls respond() while a test sets rules,
 // reads the log and waits.
@@ -101,6 +121,10 @@ public:
     void set_delivery(Delivery delivery);
     Delivery delivery() const;
 
+    void set_faults(Faults faults);
+    Faults faults() const;
+    void set_tap(FrameTap tap);
+
     // Logs the request, applies its rule and shapes the reply.
     Response respond(const Frame& request);
     // Encodes and shapes frames sent without a request.
@@ -116,6 +140,7 @@ public:
     std::size_t log_limit() const;
 
     // Called by the link serving this instrument.
+    void note_link_opened(); // a new link: the disconnect fault counts afresh
     void note_answer_handed(std::chrono::nanoseconds since_parsed);
     void note_answer_written(std::chrono::nanoseconds since_parsed);
     AnswerTiming answer_timing() const;
@@ -131,6 +156,11 @@ private:
     std::unordered_map<std::uint16_t, int> busy_left_;
     std::shared_ptr<const Rule> identity_rule_;
     Delivery delivery_;
+    Faults faults_;
+    std::mt19937 fault_rng_{1};
+    std::unordered_map<std::uint16_t, int> repeats_done_;
+    std::size_t exchanges_on_link_ = 0;
+    std::shared_ptr<const FrameTap> tap_;
     std::deque<Frame> log_;
     std::size_t log_limit_ = 10000;
     std::unordered_map<std::uint16_t, std::size_t> counts_;

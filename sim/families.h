@@ -1,0 +1,28 @@
+// The families the simulator can pose as, by how the host identifies them.
+#pragma once
+
+#include "sim/instrument.h"
+
+#include <string>
+
+namespace sim {
+
+struct FamilyInfo
+{
+    const char* name;
+    int type;                  // the device type id identification yields
+    Pose pose;                 // which query it answers
+    const char* serial_prefix; // identity families: what the serial must begin with
+    const char* default_serial;
+    bool m30_like; // answers the M30 command set and sends M30 events
+};
+
+// nullptr for an unknown name or a family that identification cannot report
+// (M23, MCH).
+const FamilyInfo* find_family(const std::string& name);
+// The family an identity answer with this serial identifies as.
+const FamilyInfo& family_of_serial(const std::string& serial);
+// The names find_family accepts, separated by spaces.
+std::string family_names();
+
+} // namespace sim
