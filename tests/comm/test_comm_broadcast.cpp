@@ -117,7 +117,7 @@ private slots:
         QCOMPARE(comm_net_broadcast_redirect(nullptr, 0), 0); // explicitly none
         QCOMPARE(comm_net_broadcast_send(request, 13, "255.255.255.255", 4455),
                  int(COMM_ERR_REFUSED));
-        QCOMPARE(comm_net_broadcast_send(request, 13, "192.168.1.20", responder.port),
+        QCOMPARE(comm_net_broadcast_send(request, 13, "192.0.2.20", responder.port),
                  int(COMM_ERR_REFUSED));
         // Loopback destinations are fine without a redirect.
         QCOMPARE(comm_net_broadcast_send(request, 13, "127.0.0.1", responder.port), 0);
@@ -126,7 +126,7 @@ private slots:
                  int(COMM_ERR_ARG));
         QCOMPARE(comm_net_broadcast_redirect("127.0.0.1", 0), int(COMM_ERR_ARG));
         // A redirect to a non-loopback address is refused too.
-        QCOMPARE(comm_net_broadcast_redirect("10.0.0.1", 4455), 0);
+        QCOMPARE(comm_net_broadcast_redirect("198.51.100.1", 4455), 0);
         QCOMPARE(comm_net_broadcast_send(request, 13, "127.0.0.1", responder.port),
                  int(COMM_ERR_REFUSED));
     }

@@ -30,14 +30,14 @@ private slots:
     void makersRoundTrip()
     {
         char out[COMM_STRING_SIZE];
-        QCOMPARE(comm_make_conn_string_net(out, "192.168.1.20", 4444, 1000), 0);
-        QCOMPARE(std::string(out), std::string("tcp:192.168.1.20:4444:1000"));
+        QCOMPARE(comm_make_conn_string_net(out, "192.0.2.20", 4444, 1000), 0);
+        QCOMPARE(std::string(out), std::string("tcp:192.0.2.20:4444:1000"));
         detail::ConnParams c;
         QCOMPARE(detail::parse_conn_string(out, c), 0);
-        QCOMPARE(c.host, std::string("192.168.1.20"));
+        QCOMPARE(c.host, std::string("192.0.2.20"));
         QCOMPARE(int(c.port), 4444);
         QCOMPARE(c.timeout_ms, 1000);
-        QCOMPARE(display(out), std::string("TCP 192.168.1.20:4444"));
+        QCOMPARE(display(out), std::string("TCP 192.0.2.20:4444"));
 
         QCOMPARE(comm_make_conn_string_net(out, "::1", 4444, 0), 0);
         QCOMPARE(std::string(out), std::string("tcp:[::1]:4444"));

@@ -109,7 +109,7 @@ private slots:
 
         // Refused before acceptance: the handler is never called.
         Recorder rec3;
-        QCOMPARE(rec3.connect(&id, "tcp:10.1.2.3:4444", 200),
+        QCOMPARE(rec3.connect(&id, "tcp:192.0.2.3:4444", 200),
                  int(COMM_ERR_REFUSED)); // loopback-only mode
         QCOMPARE(rec3.connect(&id, "tcp:127.0.0.1:0", 200), int(COMM_ERR_ARG));
         QCOMPARE(rec3.connect(&id, "", 200), int(COMM_ERR_ARG));
