@@ -124,23 +124,26 @@ struct Recorder
     }
 };
 
+// A socket of `type` bound to 127.0.0.1 on a port the system chooses.
+inline int bind_loopback(int type, uint16_t& port)
+{
+    int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
 // A listening socket on 127.0.0.1, port chosen by the system.
 struct Listener
 {
+    uint16_t port = 0; // before fd: fd's initialiser writes it
     int fd = -1;
-    uint16_t port = 0;
-    Listener()
-    {
-        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(fd, 4);
-        socklen_t len = sizeof a;
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-    }
+    Listener() : fd(bind_loopback(SOCK_STREAM, port)) { ::listen(fd, 4); }
     ~Listener() { close(); }
     void close()
     {

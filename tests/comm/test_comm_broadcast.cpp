@@ -13,19 +13,9 @@ namespace {
 // A loopback UDP socket standing in for the instruments that answer.
 struct Responder
 {
+    uint16_t port = 0; // before fd: fd's initialiser writes it
     int fd = -1;
-    uint16_t port = 0;
-    Responder()
-    {
-        fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-    }
+    Responder() : fd(bind_loopback(SOCK_DGRAM, port)) {}
     ~Responder() { ::close(fd); }
     // Next datagram (empty after a bounded wait), and where it came from.
     std::string receive(sockaddr_in* from = nullptr, int ms = 5000)
