@@ -1,0 +1,671 @@
+#include "params_dialog.h"
+
+#include "file_dialogs.h"
+#include "item_model_utils.h"
+#include "ui_params_dialog.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSet>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace {
+
+// Held as a hundredth of the file's number.
+const QSet<QString>& cs137Keys()
+{
+    static const QSet<QString> keys{
+        QStringLiteral("SlaveParams.defaults.ppCs137"),
+        QStringLiteral("SlaveParams.defaults.fwhmCs137"),
+        QStringLiteral("SlaveParams.actual.ppCs137"),
+        QStringLiteral("SlaveParams.actual.fwhmCs137"),
+    };
+    return keys;
+}
+
+// Written in hexadecimal, held as decimal text.
+const QSet<QString>& hexKeys()
+{
+    static const QSet<QString> keys{
+        QStringLiteral("SlaveParams.defaults.Oscillator"),
+        QStringLiteral("SlaveParams.actual.Oscillator"),
+        QStringLiteral("SlaveParams.defaults.Flags"),
+        QStringLiteral("SlaveParams.actual.Flags"),
+        QStringLiteral("SlaveParams.defaults.chsumLUT"),
+        QStringLiteral("SlaveParams.actual.chsumLUT"),
+        QStringLiteral("Params.dpdata0"),
+        QStringLiteral("Params.dpdata1"),
+        QStringLiteral("Params.supress_stab"),
+        QStringLiteral("Params.setup_iwrap"),
+        QStringLiteral("Params.bt_hf_uuid"),
+        QStringLiteral("Params.bt_hf_type"),
+        QStringLiteral("Params.bt_gps_uuid"),
+        QStringLiteral("Params.show_dose"),
+        QStringLiteral("Params.dose_filter_len"),
+        QStringLiteral("Params.error_mask"),
+    };
+    return keys;
+}
+
+// Identity and factory keys, the empty key, and the instrument-model keys.
+const QSet<QString>& neverWrittenKeys()
+{
+    static const QSet<QString> keys = [] {
+        QSet<QString> set{
+            QStringLiteral("Params.serial_no"),
+            QStringLiteral("Params.set_current_time"),
+            QStringLiteral("Params.pws_revision"),
+            QStringLiteral("Params.cpu_revision"),
+            QStringLiteral("Korvenix serial number"),
+            QStringLiteral("Params."),
+            QStringLiteral("Params"),
+            QStringLiteral("Params.Serial number"),
+            QStringLiteral("Params.disable_bluetooth"),
+            QStringLiteral("Params.korvenix_logo"),
+            QStringLiteral("Params.Korvenix logo"),
+            QStringLiteral("Params.model"),
+            QString(""),
+        };
+        for (const char* key : instrumentModelKeys)
+            set.insert(QString::fromLatin1(key));
+        return set;
+    }();
+    return keys;
+}
+
+const QString passphraseKey = QStringLiteral("Params.manual_mode_passphrase");
+
+// A number as the file writes it, with either decimal mark.
+float toFloat(const QString& text)
+{
+    bool ok = false;
+    float number = text.toFloat(&ok);
+    if (!ok)
+        number = QLocale::system().toFloat(text, &ok);
+    return ok ? number : 0.0f;
+}
+
+QString withLocaleDecimalMark(QString text)
+{
+    const QChar mark = QLocale::system().decimalPoint();
+    return text.replace(QLatin1Char(','), mark).replace(QLatin1Char('.'), mark);
+}
+
+QString convertRead(const QString& key, const QString& rawValue)
+{
+    if (key == passphraseKey)
+        return rawValue.startsWith(QLatin1Char(' ')) ? rawValue.mid(1) : rawValue;
+    const QString value = rawValue.simplified();
+    if (cs137Keys().contains(key)) {
+        bool ok = false;
+        float number = QLocale::system().toFloat(withLocaleDecimalMark(value), &ok);
+        return QString::number(ok ? number / 100 : 0.0f, 'g', 6);
+    }
+    if (hexKeys().contains(key)) {
+        if (!value.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+            return value;
+        bool ok = false;
+        qulonglong number = value.mid(2).toULongLong(&ok, 16);
+        return QString::number(ok ? number : 0);
+    }
+    return withLocaleDecimalMark(value);
+}
+
+QString convertWritten(const QString& key, const QString& value)
+{
+    if (cs137Keys().contains(key))
+        return QString::number(toFloat(value) * 100, 'g', 6);
+    if (hexKeys().contains(key)) {
+        // The mask too: it is held as decimal text like its siblings, so
+        // writing the text as it stands would change its value.
+        bool ok = false;
+        qulonglong number = value.toULongLong(&ok);
+        return QLatin1String("0x") + QString::number(ok ? number : 0, 16);
+    }
+    return value;
+}
+
+// Each "key = value" line of the file, key and value as they stand; false
+// when the file cannot be read.
+bool readLines(const QString& fileName,
+               const std::function<void(const QString& key, const QString& value)>& take)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    QTextStream in(&file);
+    in.setCodec("UTF-8");
+    QString line;
+    while (in.readLineInto(&line)) {
+        if (!line.contains(QLatin1Char('=')))
+            continue;
+        const QStringList parts = line.split(QLatin1Char('='));
+        if (parts.size() == 2)
+            take(parts[0], parts[1]);
+    }
+    return true;
+}
+
+struct Label
+{
+    const char* label;
+    const char* key;
+};
+
+// The detector's values in the report, each label padded to 19 characters.
+constexpr Label reportLabels[] = {
+    {"Flags:             ", "SlaveParams.defaults.Flags"},
+    {"Oscillator:        ", "SlaveParams.defaults.Oscillator"},
+    {"LL Discriminator:  ", "SlaveParams.defaults.LLDiscr"},
+    {"HV potentiometer:  ", "SlaveParams.defaults.PotHV"},
+    {"OffsetADC0:        ", "SlaveParams.defaults.OffsetADC0"},
+    {"GainADC0:          ", "SlaveParams.defaults.GainADC0"},
+    {"Number of channels:", "SlaveParams.defaults.nch"},
+    {"Peak Pos. 662 keV: ", "SlaveParams.defaults.ppCs137"},
+    {"FWHM:              ", "SlaveParams.defaults.fwhmCs137"},
+    {"Calib.OffsetADC0:  ", "SlaveParams.defaults.calOffsetADC0"},
+    {"Calib. GainADC0:   ", "SlaveParams.defaults.calGainADC0"},
+};
+
+bool writeSorted(
+    const QString& fileName, const QHash<QString, QString>& table,
+    const std::function<void(QTextStream& out, const QString& key, const QString& value)>& write)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+        return false;
+    QTextStream out(&file);
+    out.setCodec("UTF-8");
+    QStringList keys = table.keys();
+    keys.sort(Qt::CaseSensitive);
+    for (const QString& key : keys)
+        write(out, key, table.value(key));
+    out.flush();
+    return out.status() == QTextStream::Ok && file.error() == QFileDevice::NoError;
+}
+
+void trace(const QString& line)
+{
+    std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- ParamsTable
+
+QString ParamsTable::compositeKey(const QStringList& path, const QString& key)
+{
+    QString composite;
+    for (const QString& element : path)
+        if (!element.isEmpty())
+            composite += element + QLatin1Char('.');
+    return composite + key;
+}
+
+void ParamsTable::store(const QString& key, const QString& value)
+{
+    table.insert(key, value);
+}
+
+void ParamsTable::store(const QStringList& path, const QString& key, const QString& value)
+{
+    table.insert(compositeKey(path, key), value);
+}
+
+QString ParamsTable::load(const QString& key, const QString& defaultValue)
+{
+    return table.value(key, defaultValue);
+}
+
+QString ParamsTable::load(const QStringList& path, const QString& key, const QString& defaultValue)
+{
+    return table.value(compositeKey(path, key), defaultValue);
+}
+
+// ----------------------------------------------------- SimpleParamsSerializer
+
+std::shared_ptr<ParamsSerializer> SimpleParamsSerializer::createSerializer(const QString& fileName)
+{
+    auto serializer = std::make_shared<SimpleParamsSerializer>();
+    if (fileName.isEmpty())
+        return serializer;
+    readLines(fileName, [&](const QString& rawKey, const QString& rawValue) {
+        QString key = rawKey.simplified();
+        if (!key.contains(QLatin1String("params"), Qt::CaseInsensitive))
+            key.prepend(QLatin1String("Params."));
+        // The passphrase is a secret: it is kept, never printed.
+        serializer->table.insert(key, convertRead(key, rawValue));
+    });
+    return serializer;
+}
+
+bool SimpleParamsSerializer::isWritten(const QString& key)
+{
+    return !neverWrittenKeys().contains(key);
+}
+
+bool SimpleParamsSerializer::saveAll(const QString& fileName)
+{
+    return writeSorted(fileName, table,
+                       [](QTextStream& out, const QString& key, const QString& value) {
+                           if (isWritten(key))
+                               out << key << " = " << convertWritten(key, value) << '\n';
+                       });
+}
+
+// ------------------------------------------------------ SlaveParamsSerializer
+
+std::shared_ptr<ParamsSerializer> SlaveParamsSerializer::createSerializer(const QString& fileName)
+{
+    auto serializer = std::make_shared<SlaveParamsSerializer>();
+    if (fileName.isEmpty())
+        return serializer;
+    readLines(fileName, [&](const QString& key, const QString& value) {
+        serializer->table.insert(key.simplified(), value.simplified());
+    });
+    return serializer;
+}
+
+bool SlaveParamsSerializer::saveAll(const QString& fileName)
+{
+    return writeSorted(fileName, table,
+                       [](QTextStream& out, const QString& key, const QString& value) {
+                           for (const Label& label : reportLabels)
+                               if (key == QLatin1String(label.key))
+                                   out << label.label << ' ' << value << '\n';
+                       });
+}
+
+// --------------------------------------------------- SettingsParamsSerializer
+
+SettingsParamsSerializer::SettingsParamsSerializer(const QString& group)
+{
+    settings.beginGroup(group);
+}
+
+SettingsParamsSerializer::~SettingsParamsSerializer()
+{
+    settings.endGroup();
+}
+
+void SettingsParamsSerializer::store(const QString& key, const QString& value)
+{
+    settings.setValue(key, value);
+}
+
+void SettingsParamsSerializer::store(const QStringList& path, const QString& key,
+                                     const QString& value)
+{
+    for (const QString& element : path)
+        settings.beginGroup(element);
+    settings.setValue(key, value);
+    for (int i = 0; i < path.size(); ++i)
+        settings.endGroup();
+}
+
+QString SettingsParamsSerializer::load(const QString& key, const QString& defaultValue)
+{
+    return settings.value(key, defaultValue).toString();
+}
+
+QString SettingsParamsSerializer::load(const QStringList& path, const QString& key,
+                                       const QString& defaultValue)
+{
+    for (const QString& element : path)
+        settings.beginGroup(element);
+    QString value = settings.value(key, defaultValue).toString();
+    for (int i = 0; i < path.size(); ++i)
+        settings.endGroup();
+    return value;
+}
+
+bool SettingsParamsSerializer::saveAll(const QString&)
+{
+    return true;
+}
+
+// --------------------------------------------------------------- ParamsDialog
+
+ParamsDialog::ParamsDialog(const QString& title, const QString& settingsName, int buttons,
+                           QWidget* parent)
+    : QDialog(parent), form(new Ui_ParamsDialog),
+      settingsName(settingsName.isEmpty() ? title : settingsName)
+{
+    form->setupUi(this);
+    setWindowTitle(title);
+    form->group_box->setTitle(title);
+    exporters.insert(QStringLiteral("txt"), {&SimpleParamsSerializer::createSerializer,
+                                             QStringLiteral("Korvenix parameters"), 3});
+
+    if (buttons & NoCancelButton)
+        form->button_box->setStandardButtons(form->button_box->standardButtons() &
+                                             ~QDialogButtonBox::Cancel);
+    if (buttons & SaveButton) {
+        QPushButton* save =
+            form->button_box->addButton(QStringLiteral("Save"), QDialogButtonBox::ApplyRole);
+        connect(save, &QPushButton::clicked, this, &ParamsDialog::saveValues);
+    }
+    if (buttons & LoadButton) {
+        QPushButton* load =
+            form->button_box->addButton(QStringLiteral("Load"), QDialogButtonBox::ApplyRole);
+        connect(load, &QPushButton::clicked, this, &ParamsDialog::loadValues);
+    }
+    connect(form->tree, &ParamsTree::valueChanged, this, &ParamsDialog::valueChanged);
+}
+
+ParamsDialog::~ParamsDialog()
+{
+    delete form;
+}
+
+void ParamsDialog::setCaption(const QString& caption)
+{
+    setWindowTitle(caption);
+}
+
+ParamsTree* ParamsDialog::tree() const
+{
+    return form->tree;
+}
+
+void ParamsDialog::setExporter(const QString& suffix, const Exporter& exporter)
+{
+    exporters.insert(suffix, exporter);
+}
+
+void ParamsDialog::changeValue(QString what, QVariant value)
+{
+    form->tree->changeValue(what, value);
+}
+
+ParamsDialog& ParamsDialog::up()
+{
+    form->tree->up();
+    return *this;
+}
+
+ParamsDialog& ParamsDialog::asSection(bool expanded)
+{
+    form->tree->asSection(expanded);
+    return *this;
+}
+
+ParamsDialog& ParamsDialog::addSection(const QString& label, bool expanded)
+{
+    form->tree->addSection(label, expanded);
+    return *this;
+}
+
+ParamsDialog& ParamsDialog::addSection(const QString& label, const QString& name, bool expanded)
+{
+    form->tree->addSection(label, name, expanded);
+    return *this;
+}
+
+ParamsDialog& ParamsDialog::readOnly()
+{
+    form->tree->readOnly();
+    return *this;
+}
+
+ParamsDialog& ParamsDialog::addParam(const QString& label, unsigned int index,
+                                     const QStringList& items)
+{
+    form->tree->addParam(label, index, items);
+    return *this;
+}
+
+ParamsDialog& ParamsDialog::addParam(const QString& label, const QString& name, unsigned int index,
+                                     const QStringList& items)
+{
+    form->tree->addParam(label, name, index, items);
+    return *this;
+}
+
+ParamsDialog& ParamsDialog::addParam(const QString& label, const QString& value,
+                                     const QString& mask)
+{
+    form->tree->addParam(label, value, mask);
+    return *this;
+}
+
+ParamsDialog& ParamsDialog::addParam(const QString& label, const QString& name,
+                                     const QString& value, const QString& mask)
+{
+    form->tree->addParam(label, name, value, mask);
+    return *this;
+}
+
+ParamsDialog& ParamsDialog::addParam(const QString& label, const QString& value, const char* mask)
+{
+    form->tree->addParam(label, value, mask);
+    return *this;
+}
+
+ParamsDialog& ParamsDialog::addParam(const QString& label, const QString& value,
+                                     const QValidator& validator)
+{
+    form->tree->addParam(label, value, validator);
+    return *this;
+}
+
+ParamsDialog& ParamsDialog::addParam(const QString& label, const QString& name,
+                                     const QString& value, const QValidator& validator)
+{
+    form->tree->addParam(label, name, value, validator);
+    return *this;
+}
+
+ParamsDialog& ParamsDialog::addParam(const QString& label, bool checked, ExclusiveGroup group)
+{
+    form->tree->addParam(label, checked, group);
+    return *this;
+}
+
+ParamsDialog& ParamsDialog::addParam(const QString& label, const QString& name, bool checked,
+                                     ExclusiveGroup group)
+{
+    form->tree->addParam(label, name, checked, group);
+    return *this;
+}
+
+ParamsDialog& ParamsDialog::addParam(const QString& label, const QVariant& value,
+                                     const QVariant& min, const QVariant& max, int decimals)
+{
+    form->tree->addParam(label, value, min, max, decimals);
+    return *this;
+}
+
+ParamsDialog& ParamsDialog::addParam(const QString& label, const QString& name,
+                                     const QVariant& value, const QVariant& min,
+                                     const QVariant& max, int decimals)
+{
+    form->tree->addParam(label, name, value, min, max, decimals);
+    return *this;
+}
+
+QVariant ParamsDialog::value(const QString& label, const QString& section,
+                             long long defaultValue) const
+{
+    return form->tree->value(label, section, QVariant(defaultValue));
+}
+
+QVariant ParamsDialog::value(const QString& label, const QString& section, int defaultValue) const
+{
+    return form->tree->value(label, section, QVariant(defaultValue));
+}
+
+QVariant ParamsDialog::value(const QString& label, const QString& section,
+                             unsigned int defaultValue) const
+{
+    return form->tree->value(label, section, QVariant(defaultValue));
+}
+
+QVariant ParamsDialog::value(const QString& label, const QString& section,
+                             unsigned short defaultValue) const
+{
+    return form->tree->value(label, section, QVariant::fromValue(defaultValue));
+}
+
+QVariant ParamsDialog::value(const QString& label, const QString& section,
+                             unsigned char defaultValue) const
+{
+    return form->tree->value(label, section, QVariant::fromValue(defaultValue));
+}
+
+QVariant ParamsDialog::value(const QString& label, const QString& section, float defaultValue) const
+{
+    return form->tree->value(label, section, QVariant(defaultValue));
+}
+
+QVariant ParamsDialog::value(const QString& label, const QString& section,
+                             const QString& defaultValue) const
+{
+    return form->tree->value(label, section, QVariant(defaultValue));
+}
+
+QVariant ParamsDialog::value(const QString& label, const QString& section, bool defaultValue) const
+{
+    return form->tree->value(label, section, QVariant(defaultValue));
+}
+
+QString ParamsDialog::fileFilter(int capability) const
+{
+    QString filter;
+    for (auto it = exporters.cbegin(); it != exporters.cend(); ++it)
+        if (it->mask & capability)
+            filter += it->description + QLatin1String(" (*.") + it.key() + QLatin1String(");;");
+    return filter;
+}
+
+QString ParamsDialog::startPath() const
+{
+    QSettings settings;
+    return settings.value(QStringLiteral("LastSaveLoadDir"), QDir::currentPath()).toString() +
+           QLatin1Char('/') + settingsName;
+}
+
+void ParamsDialog::rememberDirectory(const QString& fileName) const
+{
+    int slash = fileName.lastIndexOf(QLatin1Char('/'));
+    QString directory = slash >= 0 ? fileName.left(slash) : QFileInfo(fileName).absolutePath();
+    QSettings().setValue(QStringLiteral("LastSaveLoadDir"), directory);
+}
+
+bool ParamsDialog::saveValues()
+{
+    const QString fileName = ui::chooseFileToSave(
+        this, QStringLiteral("Choose a file to store the parameters"), startPath(), fileFilter(1));
+    if (fileName.isEmpty())
+        return false;
+    const QString suffix = fileName.mid(fileName.lastIndexOf(QLatin1Char('.')) + 1);
+    auto exporter = exporters.constFind(suffix);
+    std::shared_ptr<ParamsSerializer> serializer = exporter != exporters.cend() && exporter->factory
+                                                       ? exporter->factory(QString())
+                                                       : std::make_shared<SimpleParamsSerializer>();
+    rememberDirectory(fileName);
+    form->tree->saveValues(*serializer);
+    if (!serializer->saveAll(fileName)) {
+        trace(QStringLiteral("Parameters not saved: cannot write %1").arg(fileName));
+        return false;
+    }
+    return true;
+}
+
+bool ParamsDialog::loadValues()
+{
+    const QString fileName = ui::chooseFileToOpen(
+        this, QStringLiteral("Choose a file to load the parameters"), startPath(), fileFilter(2));
+    if (fileName.isEmpty())
+        return false;
+    const QString suffix = fileName.mid(fileName.lastIndexOf(QLatin1Char('.')) + 1);
+    auto exporter = exporters.constFind(suffix);
+    std::shared_ptr<ParamsSerializer> serializer =
+        exporter != exporters.cend() && exporter->factory
+            ? exporter->factory(fileName)
+            : SimpleParamsSerializer::createSerializer(fileName);
+    rememberDirectory(fileName);
+    form->tree->loadValues(*serializer);
+    QFileInfo file(fileName);
+    if (!file.isFile() || !file.isReadable()) {
+        trace(QStringLiteral("Parameters not loaded: cannot read %1").arg(fileName));
+        return false;
+    }
+    return true;
+}
+
+QString ParamsDialog::windowGroup() const
+{
+    return form->group_box->title();
+}
+
+void ParamsDialog::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    ParamsTree* tree = form->tree;
+    QSize preferred = size();
+    const int tooWide = tree->columnWidth(0) + tree->columnWidth(1) - tree->viewport()->width();
+    if (tooWide > 0)
+        preferred.rwidth() += tooWide;
+    const int tooHigh =
+        tree->rowHeight() * itemutils::countItems(*tree, 20) - tree->viewport()->height();
+    if (tooHigh > 0)
+        preferred.rheight() += tooHigh;
+
+    QSettings settings;
+    settings.beginGroup(windowGroup());
+    resize(settings.value(QStringLiteral("size"), preferred).toSize());
+    move(settings.value(QStringLiteral("pos"), pos()).toPoint());
+    QList<ParamsTree::nodes> nodes;
+    const int count = settings.beginReadArray(QStringLiteral("nodes"));
+    for (int i = 0; i < count; ++i) {
+        settings.setArrayIndex(i);
+        nodes.append({settings.value(QStringLiteral("node name")).toString(),
+                      settings.value(QStringLiteral("node expand")).toInt() != 0});
+    }
+    settings.endArray();
+    tree->readNodes(nodes);
+    // Lay the rows out now, so the scroll bar has its range before it is set.
+    tree->doItemsLayout();
+    tree->verticalScrollBar()->setValue(
+        settings.value(QStringLiteral("scrollbar position"), tree->verticalScrollBar()->value())
+            .toInt());
+}
+
+void ParamsDialog::hideEvent(QHideEvent* event)
+{
+    QList<ParamsTree::nodes> nodes;
+    form->tree->writeNodes(nodes);
+    QSettings settings;
+    settings.beginGroup(windowGroup());
+    settings.setValue(QStringLiteral("pos"), pos());
+    settings.setValue(QStringLiteral("size"), size());
+    settings.setValue(QStringLiteral("scrollbar position"),
+                      form->tree->verticalScrollBar()->value());
+    settings.remove(QStringLiteral("nodes"));
+    settings.beginWriteArray(QStringLiteral("nodes"), nodes.size());
+    for (int i = 0; i < nodes.size(); ++i) {
+        settings.setArrayIndex(i);
+        settings.setValue(QStringLiteral("node name"), nodes[i].name);
+        settings.setValue(QStringLiteral("node expand"), nodes[i].expanded ? 1 : 0);
+    }
+    settings.endArray();
+    QDialog::hideEvent(event);
+}
+
+void ParamsDialog::closeEvent(QCloseEvent* event)
+{
+    QSettings settings;
+    settings.beginGroup(windowGroup());
+    settings.setValue(QStringLiteral("pos"), pos());
+    settings.setValue(QStringLiteral("size"), size());
+    QDialog::closeEvent(event);
+}

@@ -1,0 +1,196 @@
+// The parameter dialog, and the serializers that keep parameter values in
+// parameter files, in reports and in the settings store.
+#pragma once
+
+#include "params_tree.h"
+
+#include <QDialog>
+#include <QHash>
+#include <QSettings>
+
+#include <memory>
+
+class Ui_ParamsDialog;
+
+// A table of value texts under composite keys: the section names of the path,
+// each followed by ".", then the key ("SlaveParams.defaults.Flags").
+class ParamsTable : public ParamsSerializer
+{
+public:
+    void store(const QString& key, const QString& value) override;
+    void store(const QStringList& path, const QString& key, const QString& value) override;
+    QString load(const QString& key, const QString& defaultValue) override;
+    QString load(const QStringList& path, const QString& key, const QString& defaultValue) override;
+
+    static QString compositeKey(const QStringList& path, const QString& key);
+    // What is held, by composite key.
+    const QHash<QString, QString>& values() const { return table; }
+
+protected:
+    QHash<QString, QString> table;
+};
+
+/* Parameter file: text, one entry per line, "key = value", keys sorted.
+ *
+ * Reading: a line without "=" or with more than one "=" is ignored. Key and
+ * value lose surrounding white space and repeated inner white space. A key
+ * without "params" in it (in any case) is taken as "Params.<key>". Then:
+ *   - the Cs137 peak position and FWHM keys hold a hundredth of the file's
+ *     number ("662" is held as "6.62");
+ *   - the hexadecimal keys ("0x1a" in the file) are held as decimal text ("26"),
+ *     "Params.error_mask" too; a value without "0x" is held as it stands;
+ *   - "Params.manual_mode_passphrase" is held as written, less one leading space;
+ *   - any other value has "," and "." turned into the system's decimal mark.
+ * A number that does not convert is held as 0.
+ *
+ * Writing reverses the conversions ("6.62" is written as 662, "26" as 0x1a)
+ * and leaves out the keys that the file must never carry back to an
+ * instrument: the identity and factory keys, and the instrument-model keys
+ * below. A file read and written again keeps every value it may carry.
+ */
+class SimpleParamsSerializer : public ParamsTable
+{
+public:
+    bool saveAll(const QString& fileName) override;
+
+    // Empty for an empty name; otherwise filled from that file (empty if it
+    // cannot be read).
+    static std::shared_ptr<ParamsSerializer> createSerializer(const QString& fileName);
+
+    // Whether saveAll writes `key`.
+    static bool isWritten(const QString& key);
+};
+
+/* The instrument-model keys: what an instrument reports about its model, its
+ * features and its variant. They describe the instrument that wrote the file,
+ * so a parameter file never carries them to another instrument. */
+inline constexpr const char* instrumentModelKeys[] = {
+    // Model of each instrument family
+    "Params.model.M15", "Params.model.M16", "Params.model.M17", "Params.model.M18",
+    "Params.model.M20", "Params.model.M21", "Params.model.M22", "Params.model.M24",
+    "Params.model.M26", "Params.model.M28", "Params.model.M30", "Params.model.M32",
+    "Params.model.M34", "Params.model.M36", "Params.model.M38", "Params.model.M48",
+    "Params.model.MCH",
+    // Features fitted at the factory
+    "Params.model.gps", "Params.model.bluetooth", "Params.model.wifi", "Params.model.usb",
+    "Params.model.spectrometer", "Params.model.neutron", "Params.model.geiger",
+    "Params.model.detector", "Params.model.display", "Params.model.battery",
+    // Model variant
+    "Params.model_variant", "Params.variant", "Params.model.variant", "Params.model.revision",
+    "Params.hardware_variant"};
+
+// A table read from a file of "key = value" lines without conversions, and
+// written as a report of the detector's values, one labelled line each.
+class SlaveParamsSerializer : public ParamsTable
+{
+public:
+    bool saveAll(const QString& fileName) override;
+    static std::shared_ptr<ParamsSerializer> createSerializer(const QString& fileName);
+};
+
+// The settings store under a group; each path element is a further group.
+class SettingsParamsSerializer : public ParamsSerializer
+{
+public:
+    explicit SettingsParamsSerializer(const QString& group);
+    ~SettingsParamsSerializer() override;
+
+    void store(const QString& key, const QString& value) override;
+    void store(const QStringList& path, const QString& key, const QString& value) override;
+    QString load(const QString& key, const QString& defaultValue) override;
+    QString load(const QStringList& path, const QString& key, const QString& defaultValue) override;
+    bool saveAll(const QString& fileName) override;
+
+private:
+    QSettings settings;
+};
+
+class ParamsDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    typedef ParamsTree::ExclusiveGroup ExclusiveGroup;
+
+    // The buttons argument.
+    enum Buttons { SaveButton = 1, LoadButton = 2, NoCancelButton = 4 };
+
+    // A file format: makes a serializer for a file name (an empty one for an
+    // empty name); `mask` 1: can save, 2: can load.
+    struct Exporter
+    {
+        std::shared_ptr<ParamsSerializer> (*factory)(const QString& fileName) = nullptr;
+        QString description;
+        int mask = 0;
+    };
+
+    explicit ParamsDialog(const QString& title, const QString& settingsName = QString(),
+                          int buttons = 0, QWidget* parent = nullptr);
+    ~ParamsDialog() override;
+
+    void setCaption(const QString& caption);
+    ParamsTree* tree() const;
+    // Registers a file format under a file suffix ("txt" is there from the start).
+    void setExporter(const QString& suffix, const Exporter& exporter);
+
+    ParamsDialog& up();
+    ParamsDialog& asSection(bool expanded = true);
+    ParamsDialog& addSection(const QString& label, bool expanded = true);
+    ParamsDialog& addSection(const QString& label, const QString& name, bool expanded = true);
+    ParamsDialog& addSection(const QString& label, const char* name, bool expanded = true)
+    {
+        return addSection(label, QString::fromUtf8(name), expanded);
+    }
+    ParamsDialog& readOnly();
+    ParamsDialog& addParam(const QString& label, unsigned int index, const QStringList& items);
+    ParamsDialog& addParam(const QString& label, const QString& name, unsigned int index,
+                           const QStringList& items);
+    ParamsDialog& addParam(const QString& label, const QString& value, const QString& mask);
+    ParamsDialog& addParam(const QString& label, const QString& name, const QString& value,
+                           const QString& mask);
+    ParamsDialog& addParam(const QString& label, const QString& value, const char* mask);
+    ParamsDialog& addParam(const QString& label, const QString& value, const QValidator& validator);
+    ParamsDialog& addParam(const QString& label, const QString& name, const QString& value,
+                           const QValidator& validator);
+    ParamsDialog& addParam(const QString& label, bool checked, ExclusiveGroup group);
+    ParamsDialog& addParam(const QString& label, const QString& name, bool checked,
+                           ExclusiveGroup group);
+    ParamsDialog& addParam(const QString& label, const QVariant& value, const QVariant& min,
+                           const QVariant& max, int decimals);
+    ParamsDialog& addParam(const QString& label, const QString& name, const QVariant& value,
+                           const QVariant& min, const QVariant& max, int decimals);
+
+    QVariant value(const QString& label, const QString& section, long long defaultValue) const;
+    QVariant value(const QString& label, const QString& section, int defaultValue) const;
+    QVariant value(const QString& label, const QString& section, unsigned int defaultValue) const;
+    QVariant value(const QString& label, const QString& section, unsigned short defaultValue) const;
+    QVariant value(const QString& label, const QString& section, unsigned char defaultValue) const;
+    QVariant value(const QString& label, const QString& section, float defaultValue) const;
+    QVariant value(const QString& label, const QString& section, const QString& defaultValue) const;
+    QVariant value(const QString& label, const QString& section, bool defaultValue) const;
+
+signals:
+    void valueChanged(QString what, QVariant value);
+
+public slots:
+    void changeValue(QString what, QVariant value);
+    // Each returns whether the chosen file was written or read; false also
+    // when no file was chosen.
+    bool saveValues();
+    bool loadValues();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QString fileFilter(int capability) const;
+    QString startPath() const;
+    void rememberDirectory(const QString& fileName) const;
+    QString windowGroup() const;
+
+    QHash<QString, Exporter> exporters;
+    Ui_ParamsDialog* form;
+    QString settingsName;
+};
