@@ -98,6 +98,14 @@ QString withLocaleDecimalMark(QString text)
     return text.replace(QLatin1Char(','), mark).replace(QLatin1Char('.'), mark);
 }
 
+// Keys of a parameter file belong under "Params" unless they name their own.
+QString keyAsRead(const QString& key)
+{
+    if (key.contains(QLatin1String("params"), Qt::CaseInsensitive))
+        return key;
+    return QLatin1String("Params.") + key;
+}
+
 QString convertRead(const QString& key, const QString& rawValue)
 {
     if (key == passphraseKey)
@@ -238,13 +246,25 @@ std::shared_ptr<ParamsSerializer> SimpleParamsSerializer::createSerializer(const
     if (fileName.isEmpty())
         return serializer;
     readLines(fileName, [&](const QString& rawKey, const QString& rawValue) {
-        QString key = rawKey.simplified();
-        if (!key.contains(QLatin1String("params"), Qt::CaseInsensitive))
-            key.prepend(QLatin1String("Params."));
+        const QString key = keyAsRead(rawKey.simplified());
         // The passphrase is a secret: it is kept, never printed.
         serializer->table.insert(key, convertRead(key, rawValue));
     });
     return serializer;
+}
+
+QString SimpleParamsSerializer::load(const QString& key, const QString& defaultValue)
+{
+    auto found = table.constFind(key);
+    if (found == table.cend())
+        found = table.constFind(keyAsRead(key));
+    return found != table.cend() ? *found : defaultValue;
+}
+
+QString SimpleParamsSerializer::load(const QStringList& path, const QString& key,
+                                     const QString& defaultValue)
+{
+    return load(compositeKey(path, key), defaultValue);
 }
 
 bool SimpleParamsSerializer::isWritten(const QString& key)

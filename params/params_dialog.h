@@ -52,6 +52,10 @@ class SimpleParamsSerializer : public ParamsTable
 {
 public:
     bool saveAll(const QString& fileName) override;
+    // A key not found as it stands is looked up as reading names it, so a
+    // file saved from any tree loads back into it.
+    QString load(const QString& key, const QString& defaultValue) override;
+    QString load(const QStringList& path, const QString& key, const QString& defaultValue) override;
 
     // Empty for an empty name; otherwise filled from that file (empty if it
     // cannot be read).
