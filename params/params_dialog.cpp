@@ -8,8 +8,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLocale>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSet>
 #include <QTextStream>
@@ -644,6 +646,7 @@ void ParamsDialog::showEvent(QShowEvent* event)
     settings.beginGroup(windowGroup());
     resize(settings.value(QStringLiteral("size"), preferred).toSize());
     move(settings.value(QStringLiteral("pos"), pos()).toPoint());
+    keepOnScreen();
     QList<ParamsTree::nodes> nodes;
     const int count = settings.beginReadArray(QStringLiteral("nodes"));
     for (int i = 0; i < count; ++i) {
@@ -658,6 +661,27 @@ void ParamsDialog::showEvent(QShowEvent* event)
     tree->verticalScrollBar()->setValue(
         settings.value(QStringLiteral("scrollbar position"), tree->verticalScrollBar()->value())
             .toInt());
+}
+
+// A long tree or a size and place remembered on another screen must not put
+// the buttons out of reach.
+void ParamsDialog::keepOnScreen()
+{
+    const QScreen* screen = QGuiApplication::screenAt(frameGeometry().center());
+    if (!screen)
+        screen = this->screen();
+    if (!screen)
+        return;
+    const QRect available = screen->availableGeometry();
+    const QSize frame = frameGeometry().size() - size();
+    const QSize fitting = size().boundedTo(available.size() - frame);
+    if (fitting != size())
+        resize(fitting);
+    const QSize outer = fitting + frame;
+    const int x = qBound(available.left(), pos().x(), available.right() + 1 - outer.width());
+    const int y = qBound(available.top(), pos().y(), available.bottom() + 1 - outer.height());
+    if (QPoint(x, y) != pos())
+        move(x, y);
 }
 
 void ParamsDialog::hideEvent(QHideEvent* event)

@@ -193,6 +193,7 @@ private:
     QString startPath() const;
     void rememberDirectory(const QString& fileName) const;
     QString windowGroup() const;
+    void keepOnScreen();
 
     QHash<QString, Exporter> exporters;
     Ui_ParamsDialog* form;

@@ -6,6 +6,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -211,6 +212,22 @@ void TestParamsDialog::remembersItsLayout()
     QCOMPARE(again.size(), QSize(500, 420));
     QVERIFY(!again.tree()->findItems("Alarm", Qt::MatchExactly)[0]->isExpanded());
     QVERIFY(again.tree()->findItems("Detector", Qt::MatchExactly)[0]->isExpanded());
+    again.hide();
+
+    // Remembered for a larger screen: the dialog still fits this one.
+    settings.setValue("size", QSize(5000, 4000));
+    settings.setValue("pos", QPoint(-3000, 9000));
+    settings.sync();
+    ParamsDialog fitted("Layout kit");
+    build(fitted);
+    fitted.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&fitted));
+    const QRect screen = fitted.screen()->availableGeometry();
+    QVERIFY2(screen.contains(fitted.frameGeometry()), qPrintable(QString("%1,%2 %3x%4")
+                                                                     .arg(fitted.x())
+                                                                     .arg(fitted.y())
+                                                                     .arg(fitted.width())
+                                                                     .arg(fitted.height())));
 }
 
 QTEST_MAIN(TestParamsDialog)
