@@ -305,6 +305,15 @@ std::vector<Frame> Instrument::received() const
     return {log_.begin(), log_.end()};
 }
 
+std::optional<Frame> Instrument::last_request(std::uint16_t code) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = log_.rbegin(); it != log_.rend(); ++it)
+        if (it->code == code)
+            return *it;
+    return std::nullopt;
+}
+
 std::size_t Instrument::count(std::uint16_t code) const
 {
     std::lock_guard<std::mutex> lock(mutex_);

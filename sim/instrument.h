@@ -132,6 +132,8 @@ public:
 
     // Observation.
     std::vector<Frame> received() const; // the most recent log_limit() command frames
+    // The latest logged request of `code`, for a test to check what a host sent.
+    std::optional<Frame> last_request(std::uint16_t code) const;
     std::size_t count(std::uint16_t code) const;
     std::size_t total_received() const;
     bool wait_for(std::uint16_t code, std::size_t n, std::chrono::milliseconds timeout) const;

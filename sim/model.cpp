@@ -43,8 +43,16 @@ struct Pair
     std::uint16_t set, get;
 };
 
-constexpr Pair kPairs[] = {{8016, 8015}, {8018, 8017}, {8202, 8201}, {8205, 8204}, {8301, 8302},
-                           {8349, 8346}, {8352, 8353}, {8481, 8480}, {8561, 8560}, {8105, 8008}};
+constexpr Pair kPairs[] = {{m30::set_event_filter, m30::get_event_filter},
+                           {m30::set_inhibition, m30::get_inhibition},
+                           {m30::set_params, m30::get_params},
+                           {m30::set_gps_power, m30::get_gps_power},
+                           {m30::set_leds, m30::get_leds},
+                           {m30::save_calibration_methods, m30::get_calibration_methods},
+                           {m30::upload_calibration_spectrum, m30::download_calibration_spectrum},
+                           {m30::set_nuclide_library, m30::get_nuclide_library},
+                           {m30::set_virtual_components, m30::get_virtual_components},
+                           {m17::set_model_rev, m17::get_model_rev}};
 
 std::int64_t now_seconds()
 {
@@ -86,7 +94,7 @@ struct ModelState
 
     static bool size_ok(const CommandSpec& c, std::size_t n)
     {
-        if (c.code == 8102) // page number and 1 to 64 bytes of the page
+        if (c.code == m17::write_ext_flash) // page number and 1 to 64 bytes of the page
             return n > 2 && n <= c.request;
         return n == c.request;
     }
@@ -153,15 +161,16 @@ struct ModelState
         const std::uint32_t records =
             store ? static_cast<std::uint32_t>(store->records().size()) : 0;
         switch (code) {
-        case 8001:
+        case m30::get_versions:
             return config.m30 ? versions() : [&] {
                 put_text(b, size, config.firmware);
                 return out;
             }();
-        case 8015: // all events
+        case m30::get_event_filter: // all events
             put32(b, 0xffffffffu);
             break;
-        case 8201: // version, dose-rate alarm uSv/h, dose alarm uSv, point interval s, points
+        case m30::get_params: // version, dose-rate alarm uSv/h, dose alarm uSv, point interval s,
+                              // points
             put32(b, 1);
             putf(b + 4, 0.5f);
             putf(b + 8, 100.0f);
@@ -169,20 +178,20 @@ struct ModelState
             put32(b + 16, 60);
             put32(b + 20, 50);
             break;
-        case 8203:
+        case m30::get_status:
             return status();
-        case 8204:
-        case 8302:
-        case 8330:
+        case m30::get_gps_power:
+        case m30::get_leds:
+        case m30::start_record_audio:
             put32(b, 1);
             break;
-        case 8319: // KiB total, KiB used, survey records, record capacity
+        case m30::get_memory_usage: // KiB total, KiB used, survey records, record capacity
             put32(b, 3900000);
             put32(b + 4, records * 4 + 1200);
             put32(b + 8, records);
             put32(b + 12, 100000);
             break;
-        case 8321: // calibrated on, due on, days left
+        case m30::check_calib_date: // calibrated on, due on, days left
             put16(b, 2026);
             b[2] = 3;
             b[3] = 14;
@@ -191,21 +200,22 @@ struct ModelState
             b[7] = 14;
             put16(b + 8, 96);
             break;
-        case 8334:
+        case m30::prepare_note_db:
             put32(b, 3);
             break;
-        case 8345: { // count, 16-byte names
+        case m30::get_calibration_method_names: { // count, 16-byte names
             const char* names[] = {"Gamma default", "Soil K-U-Th", "Rock assay"};
             put32(b, 3);
             for (int i = 0; i < 3; ++i)
                 put_text(b + 4 + 16 * i, 16, names[i]);
             break;
         }
-        case 8346: // the method asked for, 1024 channels
+        case m30::get_calibration_methods: // the method asked for, 1024 channels
             std::copy_n(request.begin(), std::min<std::size_t>(16, request.size()), b);
             put32(b + 16, 1024);
             break;
-        case 8353: { // as the upload: number, name, channel count, counts from 174
+        case m30::download_calibration_spectrum: { // as the upload: number, name, channel count,
+                                                   // counts from 174
             std::copy_n(request.begin(), std::min<std::size_t>(2, request.size()), b);
             put_text(b + 2, 16, "background");
             put32(b + 50, kSpectrumChannels);
@@ -214,26 +224,27 @@ struct ModelState
                 put32(b + 174 + 4 * c, static_cast<std::uint32_t>(shape[c] * 600));
             break;
         }
-        case 8421: { // acceleration, rotation, magnetic field, temperature
+        case m30::get_motion_sensor_data: { // acceleration, rotation, magnetic field, temperature
             const float v[] = {0.02f, -0.05f, 9.81f, 0.0f, 0.0f, 0.001f, 17.2f, -3.1f, 48.9f, 6.5f};
             for (std::size_t i = 0; i < 10; ++i)
                 putf(b + 4 * i, v[i]);
             put32(b + 40, 1);
             break;
         }
-        case 8424:
+        case m30::get_usb_gadget_list:
             put32(b, 2);
             put_text(b + 4, 64, "rndis 127.0.0.1");
             put_text(b + 68, 64, "acm0");
             break;
-        case 8425:
-        case 8426: // count, network name, address
+        case m30::get_wifi_ipv4_list:
+        case m30::get_wifi_ipv6_list: // count, network name, address
             put32(b, 1);
             put_text(b + 4, 64, "Korvenix-Field");
-            put_text(b + 68, 40, code == 8425 ? "127.0.0.1" : "::1");
+            put_text(b + 68, 40, code == m30::get_wifi_ipv4_list ? "127.0.0.1" : "::1");
             put32(b + 108, static_cast<std::uint32_t>(-52));
             break;
-        case 8480: { // count, 40-byte entries: name, keV, yield, half-life in days
+        case m30::get_nuclide_library: { // count, 40-byte entries: name, keV, yield, half-life in
+                                         // days
             struct Nuclide
             {
                 const char* name;
@@ -254,7 +265,7 @@ struct ModelState
             }
             break;
         }
-        case 8530: { // channel count, counts of the stabilisation spectrum
+        case m30::get_expanded_stab_spect: { // channel count, counts of the stabilisation spectrum
             const std::size_t n = (size - 4) / 4;
             const auto& shape = background_shape();
             put32(b, static_cast<std::uint32_t>(n));
@@ -263,11 +274,11 @@ struct ModelState
                       static_cast<std::uint32_t>(shape[c * kSpectrumChannels / n] * 300));
             break;
         }
-        case 8531: // measuring, seconds since switched on
+        case m30::get_meas_state: // measuring, seconds since switched on
             put32(b, 1);
             put32(b + 4, static_cast<std::uint32_t>(now_seconds() % 86400));
             break;
-        case 8008:
+        case m17::get_model_rev:
             return revision;
         default:
             break;
@@ -277,7 +288,7 @@ struct ModelState
 
     std::optional<Answer> flash_command(std::uint16_t code, const Bytes& r)
     {
-        if (code == 8100) {
+        if (code == m17::erase_ext_flash) {
             std::fill(flash.begin(), flash.end(), 0xff);
             return Answer{{}, 0, static_cast<std::uint16_t>(kFlashPages)};
         }
@@ -285,7 +296,7 @@ struct ModelState
         if (page < 0 || static_cast<std::size_t>(page) >= kFlashPages)
             return refuse(refusal::bad_argument);
         const auto at = flash.begin() + static_cast<std::ptrdiff_t>(page * kFlashPageSize);
-        if (code == 8101)
+        if (code == m17::read_ext_flash)
             return Answer{Bytes(at, at + kFlashPageSize)};
         std::copy(r.begin() + 2, r.end(), at);
         return Answer{};
@@ -360,11 +371,11 @@ struct ModelState
             return refuse(refusal::bad_length);
         std::lock_guard<std::mutex> lock(mutex);
         switch (c.code) {
-        case 8002:
+        case m17::get_time:
             return Answer{clock_record()};
-        case 8003:
+        case m17::set_time:
             return set_clock(r);
-        case 8104: {
+        case m17::set_serial: {
             const std::string text(r.begin(), std::find(r.begin(), r.end(), 0));
             auto inst = instrument.lock();
             if (text.empty() || !inst)
@@ -372,27 +383,27 @@ struct ModelState
             inst->set_serial(text);
             return Answer{};
         }
-        case 8100:
-        case 8101:
-        case 8102:
+        case m17::erase_ext_flash:
+        case m17::read_ext_flash:
+        case m17::write_ext_flash:
             return flash_command(c.code, r);
-        case 8103: // flag 0 or 1, then a value passed through
+        case m17::flash_FW: // flag 0 or 1, then a value passed through
             return get32(r, 0) > 1 ? refuse(refusal::bad_argument) : Answer{};
-        case 8105:
+        case m17::set_model_rev:
             revision = r;
             return Answer{};
-        case 8021: // restart and power off: answered, then the link goes
-        case 8400:
+        case m17::restart: // restart and power off: answered, then the link goes
+        case m30::power_off:
             return Answer{{}, 0, 0, true};
-        case 8220:
-        case 8221:
-            stored.erase(8201);
+        case m30::set_default_params:
+        case m30::load_default_params:
+            stored.erase(m30::get_params);
             return Answer{};
-        case 8410:
+        case m30::tx_buff_info:
             return tx_info();
-        case 8411:
+        case m30::tx_buff_prepare:
             return tx_prepare(r);
-        case 8412:
+        case m30::tx_buff_get:
             return tx_get(r);
         default:
             break;
@@ -456,7 +467,7 @@ std::uint32_t Model::handle() const
 Bytes Model::stored(std::uint16_t get_code) const
 {
     const CommandSpec* c = state_->spec(get_code);
-    if (!c || c->response == 0 || (get_code >= 8410 && get_code <= 8412))
+    if (!c || c->response == 0 || (get_code >= m30::tx_buff_info && get_code <= m30::tx_buff_get))
         return {}; // the transmit buffer has no stored answer, and asking would move it
     Frame f{get_code, 1000, 0, Bytes(c->request, 0)};
     std::optional<Answer> a = state_->answer(*c, f);

@@ -210,10 +210,18 @@ private slots:
         instrument->set_rule(8111, sim::Rule::reply().after_busy(100));
         uint32_t size = 777;
         char out[4];
-        QCOMPARE(send(8111, nullptr, 0, out, 4, &size, nullptr, nullptr), 0);
+        // Still asking for a repeat after the last attempt: the command was
+        // never carried out, so the exchange fails and copies nothing.
+        QCOMPARE(send(8111, nullptr, 0, out, 4, &size, nullptr, nullptr), 1);
         QCOMPARE(size, 777u);
         sync();
         QCOMPARE(instrument->count(8111), size_t(3));
+        // An attempt count of 0 still writes the command once.
+        MXX_set_cmd_num_try(conn, 0);
+        instrument->set_rule(8114, sim::Rule::reply(detail::bytes("one")));
+        QCOMPARE(send(8114, nullptr, 0, out, 4, &size, nullptr, nullptr), 0);
+        QCOMPARE(QByteArray(out, int(size)), QByteArray("one"));
+        MXX_set_cmd_num_try(conn, 3);
         // Busy twice, then the answer on the third write.
         instrument->set_rule(8112, sim::Rule::reply(detail::bytes("abc")).after_busy(2));
         QCOMPARE(send(8112, nullptr, 0, out, 4, &size, nullptr, nullptr), 0);

@@ -347,6 +347,14 @@ private slots:
             MXX_send_cmd(conn, 8204, nullptr, 0, &power, 4, nullptr, nullptr, nullptr, 1000, 1), 0);
         QCOMPARE(power, 1u);
         QCOMPARE(inst->count(8204), std::size_t{3});
+        // Repeat 3: the attempts run out on a repeat request, so the command
+        // was never carried out and nothing is taken for an answer.
+        f.repeat = 3;
+        inst->set_faults(f);
+        power = 77;
+        QCOMPARE(
+            MXX_send_cmd(conn, 8204, nullptr, 0, &power, 4, nullptr, nullptr, nullptr, 1000, 1), 1);
+        QCOMPARE(power, 77u);
 
         // A dropped answer times out; so does a corrupt one, which the parser drops.
         f = {};

@@ -317,7 +317,9 @@ int MXX_send_cmd(int conn, uint16_t code, const void* in, int in_size, void* out
 {
     MXX_ASSERT(in_size >= 0 && in_size <= MXX_MAX_CMD_PAYLOAD, "Invalid data size for MXX frame!");
 
-    int tries = withRecord(conn, 1, [](MXX_conn_record* rec) { return loadNumTry(rec); });
+    // A command is written at least once, whatever the record says.
+    int tries =
+        std::max(1, withRecord(conn, 1, [](MXX_conn_record* rec) { return loadNumTry(rec); }));
 
     uint8_t frame[MXX_MAX_CMD_PAYLOAD + MXX_FRAME_OVERHEAD];
     int frame_size =
@@ -343,9 +345,13 @@ int MXX_send_cmd(int conn, uint16_t code, const void* in, int in_size, void* out
         uint32_t kind = 0;
         result = MXX_test_response(conn, answer, len_answer, failed, len_failed, repeat, len_repeat,
                                    out, out_capacity, out_size, param_out, status_out, &kind);
-        // Only frame 12289 with status 0 asks for the command again.
+        // Only frame 12289 with status 0 asks for the command again. When the
+        // attempts run out on such a request, the instrument never carried
+        // the command out: that is a failure, not a success without an answer.
         if (!(result == 0 && kind == 0))
             break;
+        if (attempt == tries - 1)
+            result = 1;
     }
     comm_unhook_response(conn);
     return result;

@@ -1,0 +1,45 @@
+#include "m30_comm.h"
+
+#include "mxx_bytes.h"
+
+#define MXX_TABLE_FAMILY M30
+#define MXX_TABLE_FILE "m30_commands.def"
+#define M30_COMMAND MXX_TABLE_ROW
+#include "mxx_command_table.inc"
+#undef M30_COMMAND
+
+namespace {
+
+int exchange(int conn, const MXX_command& c, const uint8_t* request, void* response,
+             uint32_t* response_size, int wait)
+{
+    return MXX_send_cmd(conn, c.code, request, c.request, response, c.response, response_size,
+                        nullptr, nullptr, c.timeout_ms, wait);
+}
+
+} // namespace
+
+int M30_tx_buff_info(int conn, int argument, void* response, int wait)
+{
+    uint8_t request[4];
+    MXX_put_u32(request, static_cast<uint32_t>(argument));
+    return exchange(conn, M30_commands[M30_row_tx_buff_info], request, response, nullptr, wait);
+}
+
+int M30_tx_buff_prepare(int conn, M30_tx_buff_prepare_request request, void* response, int wait)
+{
+    uint8_t bytes[M30_TX_PREPARE_SIZE];
+    for (int i = 0; i < M30_TX_PREPARE_SIZE / 4; ++i)
+        MXX_put_u32(bytes + 4 * i, request.word[i]);
+    return exchange(conn, M30_commands[M30_row_tx_buff_prepare], bytes, response, nullptr, wait);
+}
+
+int M30_tx_buff_get(int conn, M30_tx_buff_chunk_request request, void* response,
+                    uint32_t* response_size, int wait)
+{
+    uint8_t bytes[12];
+    MXX_put_u32(bytes, request.offset);
+    MXX_put_u32(bytes + 4, request.handle);
+    MXX_put_u32(bytes + 8, request.selector);
+    return exchange(conn, M30_commands[M30_row_tx_buff_get], bytes, response, response_size, wait);
+}

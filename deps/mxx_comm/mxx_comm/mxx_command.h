@@ -1,0 +1,90 @@
+// Command functions made from a family's command table.
+//
+// Each table (m17_commands.def, m30_commands.def, ...) gives one line per
+// command: name, code, request bytes, response bytes, time-out and form. The
+// form names the pointers a function takes between the connection id and the
+// wait flag: IN the request of `request` bytes, OUT a response buffer with room
+// for `response` bytes (no answer data is asked for when it is null), STATUS
+// the answer's status byte. CUSTOM functions are written by hand beside the
+// table. Every function is one exchange of MXX_send_cmd.
+#ifndef ORVISK_MXX_COMMAND_H
+#define ORVISK_MXX_COMMAND_H
+
+#include "mxx_comm.h"
+
+struct MXX_command
+{
+    const char* name;
+    uint16_t code;
+    int request;  // bytes
+    int response; // bytes; the largest answer where it varies
+    int timeout_ms;
+    int form; // MXX_form bits
+};
+
+enum MXX_form {
+    MXX_FORM_NONE = 0,
+    MXX_FORM_IN = 1,
+    MXX_FORM_OUT = 2,
+    MXX_FORM_IN_OUT = 3,
+    MXX_FORM_STATUS = 4,
+    MXX_FORM_IN_STATUS = 5,
+    MXX_FORM_OUT_STATUS = 6,
+    MXX_FORM_IN_OUT_STATUS = 7,
+    MXX_FORM_CUSTOM = 8
+};
+
+// One exchange of `cmd`: cmd.request bytes from `in`, the answer's payload into
+// `out` (cmd.response bytes of room), its status byte into `status`.
+int MXX_command_send(int conn, const MXX_command& cmd, const void* in, void* out, uint32_t* status,
+                     int wait);
+
+// The parameters each form adds, and what it passes on.
+#define MXX_ARGS_NONE
+#define MXX_ARGS_IN const void *request,
+#define MXX_ARGS_OUT void *response,
+#define MXX_ARGS_IN_OUT const void *request, void *response,
+#define MXX_ARGS_STATUS uint32_t *status,
+#define MXX_ARGS_IN_STATUS const void *request, uint32_t *status,
+#define MXX_ARGS_OUT_STATUS void *response, uint32_t *status,
+#define MXX_ARGS_IN_OUT_STATUS const void *request, void *response, uint32_t *status,
+#define MXX_PASS_NONE nullptr, nullptr, nullptr
+#define MXX_PASS_IN request, nullptr, nullptr
+#define MXX_PASS_OUT nullptr, response, nullptr
+#define MXX_PASS_IN_OUT request, response, nullptr
+#define MXX_PASS_STATUS nullptr, nullptr, status
+#define MXX_PASS_IN_STATUS request, nullptr, status
+#define MXX_PASS_OUT_STATUS nullptr, response, status
+#define MXX_PASS_IN_OUT_STATUS request, response, status
+
+// Declares and defines `fn` for a table row; CUSTOM rows expand to nothing.
+#define MXX_DECLARE_COMMAND(fn, form) MXX_DECLARE_##form(fn)
+#define MXX_DEFINE_COMMAND(fn, row, form) MXX_DEFINE_##form(fn, row)
+
+#define MXX_SIGNATURE(fn, form) int fn(int conn, MXX_ARGS_##form int wait)
+#define MXX_BODY(fn, row, form)                                                                    \
+    MXX_SIGNATURE(fn, form)                                                                        \
+    {                                                                                              \
+        return MXX_command_send(conn, row, MXX_PASS_##form, wait);                                 \
+    }
+
+#define MXX_DECLARE_NONE(fn) MXX_SIGNATURE(fn, NONE);
+#define MXX_DECLARE_IN(fn) MXX_SIGNATURE(fn, IN);
+#define MXX_DECLARE_OUT(fn) MXX_SIGNATURE(fn, OUT);
+#define MXX_DECLARE_IN_OUT(fn) MXX_SIGNATURE(fn, IN_OUT);
+#define MXX_DECLARE_STATUS(fn) MXX_SIGNATURE(fn, STATUS);
+#define MXX_DECLARE_IN_STATUS(fn) MXX_SIGNATURE(fn, IN_STATUS);
+#define MXX_DECLARE_OUT_STATUS(fn) MXX_SIGNATURE(fn, OUT_STATUS);
+#define MXX_DECLARE_IN_OUT_STATUS(fn) MXX_SIGNATURE(fn, IN_OUT_STATUS);
+#define MXX_DECLARE_CUSTOM(fn)
+#define MXX_DEFINE_NONE(fn, row) MXX_BODY(fn, row, NONE)
+#define MXX_DEFINE_IN(fn, row) MXX_BODY(fn, row, IN)
+#define MXX_DEFINE_OUT(fn, row) MXX_BODY(fn, row, OUT)
+#define MXX_DEFINE_IN_OUT(fn, row) MXX_BODY(fn, row, IN_OUT)
+#define MXX_DEFINE_STATUS(fn, row) MXX_BODY(fn, row, STATUS)
+#define MXX_DEFINE_IN_STATUS(fn, row) MXX_BODY(fn, row, IN_STATUS)
+#define MXX_DEFINE_OUT_STATUS(fn, row) MXX_BODY(fn, row, OUT_STATUS)
+#define MXX_DEFINE_IN_OUT_STATUS(fn, row) MXX_BODY(fn, row, IN_OUT_STATUS)
+#define MXX_DEFINE_CUSTOM(fn, row)
+
+#endif
