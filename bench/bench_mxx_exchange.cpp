@@ -6,15 +6,14 @@
 // bare socket talking to the simulator (the simulator's share). The three are
 // measured in interleaved blocks and the ratio is the median of the blocks',
 // so that load from elsewhere on the machine hits all of them alike.
+#include "bench_socket.h"
+
 #include <mdd_comm.h>
 #include <mxx_comm.h>
 
 #include <sim/frame_server.h>
 #include <sim/instrument.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,58 +25,12 @@
 #include <thread>
 #include <vector>
 
-namespace detail {
+namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace bench;
 const int kExchanges = 20000;
 const int kBlocks = 20;
 const int kWarmUp = 500;
-
-bool readAll(int fd, uint8_t* p, size_t n)
-{
-    while (n) {
-        ssize_t r = read(fd, p, n);
-        if (r <= 0)
-            return false;
-        p += r;
-        n -= size_t(r);
-    }
-    return true;
-}
-
-bool writeAll(int fd, const uint8_t* p, size_t n)
-{
-    while (n) {
-        ssize_t r = send(fd, p, n, MSG_NOSIGNAL);
-        if (r <= 0)
-            return false;
-        p += r;
-        n -= size_t(r);
-    }
-    return true;
-}
-
-sockaddr_in loopback(uint16_t port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    return a;
-}
-
-int connectTo(uint16_t port)
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = loopback(port);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        close(fd);
-        return -1;
-    }
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    return fd;
-}
 
 // A client socket that writes `request` and reads `answer` bytes per round.
 struct RoundTrip
@@ -127,26 +80,10 @@ private:
     std::thread thread_;
 };
 
-double seconds(const std::function<bool()>& round, int n)
-{
-    auto t0 = Clock::now();
-    for (int i = 0; i < n; ++i)
-        if (!round())
-            return -1;
-    return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-} // namespace detail
+} // namespace
 
 int main()
 {
-    using namespace detail;
     if (MXX_init(nullptr, nullptr, nullptr) != 0) {
         fprintf(stderr, "transport failed to start\n");
         return 1;

@@ -72,10 +72,33 @@ struct Conn
     // Written under m; read without it by the receive path to skip frames
     // nobody waits for, which is nearly every frame of an event stream.
     std::atomic<bool> armed{false};
+    std::atomic<unsigned> stores{0}; // frames stored into a slot so far
+    int answer_us = 0;               // how long the last wait took; under m
     Slot slots[3];
 };
 
 using ConnPtr = std::shared_ptr<Conn>;
+
+// An instrument answers within microseconds on loopback and within a
+// millisecond or two over USB. Sleeping on the condition variable for that
+// adds a wake-up on top of the one that brings the answer to the I/O thread,
+// so the waiter first watches for the answer, yielding the processor to the
+// threads that bring it, for about as long as the last answers took (at most
+// kSpinLimit), and sleeps only when the instrument is slower than that.
+constexpr std::chrono::microseconds kSpinLimit{2000};
+
+std::chrono::microseconds spinBudget(const Conn& c)
+{
+    return std::min(kSpinLimit, std::chrono::microseconds(c.answer_us * 3 / 2 + 50));
+}
+
+void spinForAnswer(Conn& c, unsigned before, std::chrono::microseconds budget)
+{
+    const auto until = std::chrono::steady_clock::now() + budget;
+    while (c.stores.load(std::memory_order_acquire) == before &&
+           std::chrono::steady_clock::now() < until)
+        std::this_thread::yield();
+}
 
 struct Core
 {
@@ -515,8 +538,10 @@ int comm_fill_rsp_buff(int id, uint16_t code, const void* frame, int length)
             break;
         }
     }
-    if (stored)
+    if (stored) {
+        c->stores.fetch_add(1, std::memory_order_release);
         c->cv.notify_all();
+    }
     return 0;
 }
 
@@ -529,11 +554,23 @@ int comm_wait_response(int id, int* len1, int* len2, int* len3, int timeout_ms)
     ConnPtr c = detail::find(id);
     if (!c)
         return COMM_ERR_NO_CONN;
+    const auto start = std::chrono::steady_clock::now();
+    const auto timeout = std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
     std::unique_lock<std::mutex> lock(c->m);
     for (detail::Slot& s : c->slots)
         s.held = false;
     auto any = [&] { return c->closed || c->slots[0].len || c->slots[1].len || c->slots[2].len; };
-    c->cv.wait_for(lock, std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms), any);
+    if (!any() && timeout_ms > 0) {
+        const unsigned before = c->stores.load(std::memory_order_relaxed);
+        const auto budget = std::min<std::chrono::microseconds>(detail::spinBudget(*c), timeout);
+        lock.unlock();
+        detail::spinForAnswer(*c, before, budget);
+        lock.lock();
+    }
+    c->cv.wait_until(lock, start + timeout, any);
+    c->answer_us = static_cast<int>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                        std::chrono::steady_clock::now() - start)
+                                        .count());
     bool got = false;
     for (int i = 0; i < 3; ++i) {
         detail::Slot& s = c->slots[i];
