@@ -33,6 +33,15 @@ void showCriticalMessage(const QString& text)
     QMessageBox::critical(nullptr, QStringLiteral("Error"), text);
 }
 
+void showCriticalMessage(QWidget* parent, const QString& title, const QString& text)
+{
+    if (detail::sink()) {
+        detail::sink()(text);
+        return;
+    }
+    QMessageBox::critical(parent, title, text);
+}
+
 MessageSink setMessageSink(MessageSink sink)
 {
     MessageSink previous = std::move(detail::sink());

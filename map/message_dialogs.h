@@ -6,6 +6,8 @@
 
 #include <functional>
 
+class QWidget;
+
 namespace ui {
 
 using MessageSink = std::function<void(const QString& text)>;
@@ -14,6 +16,8 @@ using MessageSink = std::function<void(const QString& text)>;
 void showErrorMessage(const QString& text);
 // A modal critical message box titled "Error".
 void showCriticalMessage(const QString& text);
+// A modal critical message box with its own title, over `parent`.
+void showCriticalMessage(QWidget* parent, const QString& title, const QString& text);
 
 // Replaces the dialogs by `sink` (an empty sink restores them); returns the
 // previous sink.
