@@ -232,12 +232,18 @@ void TestConnectDialog::typedNetworkAddress()
     auto* select = child<QPushButton>(dialog, "connectButton");
     tabs->setCurrentIndex(3);
     dialog.updateNetTab({"127.0.0.5", "127.0.0.6"});
-    list->setCurrentRow(1);
+    QVERIFY(!select->isEnabled());
+    useAddress->setChecked(true);
+    QVERIFY(address->isEnabled());
     QVERIFY(select->isEnabled());
+    // Leaving the tab and coming back keeps a typed address selectable.
+    tabs->setCurrentIndex(0);
+    QVERIFY(!select->isEnabled());
+    tabs->setCurrentIndex(3);
+    QVERIFY(select->isEnabled());
+    list->setCurrentRow(1);
 
     bool accepted = runWith(dialog, [&] {
-        useAddress->setChecked(true);
-        QVERIFY(address->isEnabled());
         address->setText(QStringLiteral("127.0.0.1"));
         defaultPort->setChecked(false);
         QVERIFY(port->isEnabled());
@@ -246,10 +252,6 @@ void TestConnectDialog::typedNetworkAddress()
         select->click();
         QCOMPARE(messages, QStringList{"You have entered wrong port number!"});
         QVERIFY(dialog.isVisible());
-        // Leaving the tab and coming back keeps the typed address selectable.
-        tabs->setCurrentIndex(0);
-        tabs->setCurrentIndex(3);
-        QVERIFY(select->isEnabled());
         // Only the low 16 bits of the port count.
         port->setText(QStringLiteral("70001"));
         select->click();
