@@ -1,16 +1,19 @@
 #include "main_window.h"
 
+#include "button_fit.h"
+#include "distance_dialog.h"
+#include "map_settings.h"
+#include "settings_dialog.h"
 #include "ui_main_window.h"
 
 #include <QCloseEvent>
 #include <QIcon>
 #include <QSettings>
 
+#include <cmath>
+
 namespace detail {
 
-const char* const mapImage = "./maps/Korvenix/map.png";
-const char* const mapWorldFile = "./maps/Korvenix/map.pgw";
-const char* const mapProjection = "./maps/Korvenix/map.ppr";
 const char* const buttonStyle = "padding: 15px;Text-align:left";
 
 } // namespace detail
@@ -36,13 +39,18 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
         button->setIcon(QIcon(QString::fromLatin1(icon)));
         button->setStyleSheet(QString::fromLatin1(detail::buttonStyle));
     }
+    // On a small screen the buttons give up height instead of pushing the
+    // status label off the screen.
+    fitButtons({ui->btnDevice, ui->btnConnect, ui->btnDisconnect, ui->btnDownload, ui->btnDistance,
+                ui->btnSettings, ui->btnQuit});
 
     TOrvisk* orvisk = ui->Orvisk;
-    orvisk->loadMapImage(QString::fromLatin1(detail::mapImage));
-    orvisk->loadCalFile(QString::fromLatin1(detail::mapWorldFile));
-    orvisk->loadProjFile(QString::fromLatin1(detail::mapProjection));
+    mapFolder = MapSettings::load().folder;
+    orvisk->loadMapFolder(mapFolder);
     orvisk->clearTrack();
     orvisk->createScene(trackR);
+    orvisk->loadSettings();
+    connect(orvisk, &TOrvisk::measurementChanged, this, &MainWindow::ShowMeasurement);
 }
 
 MainWindow::~MainWindow()
@@ -89,14 +97,44 @@ void MainWindow::RestoreState()
     restoreState(state, 0);
 }
 
-// The connection workflow, the download and the two map dialogs come with
-// their own windows; until then these buttons do nothing.
+// The connection workflow and the download come with their own windows;
+// until then these buttons do nothing.
 void MainWindow::OnBtnDeviceClicked() {}
 void MainWindow::OnBtnDownloadClicked() {}
 void MainWindow::OnBtnConnectClicked() {}
 void MainWindow::OnBtnDisconnectClicked() {}
-void MainWindow::OnBtnSettingsClicked() {}
-void MainWindow::OnBtnDistanceClicked() {}
+
+void MainWindow::OnBtnSettingsClicked()
+{
+    MapSettings stored = MapSettings::load();
+    SettingsDialog dialog(mapFolder, float(trackR), stored.thresholds, stored.colors, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    trackR = int(std::lround(dialog.radius()));
+    QSettings().setValue(QStringLiteral("trackR"), trackR);
+    stored.thresholds = dialog.thresholdValues();
+    stored.colors = dialog.chosenColors();
+    if (dialog.mapSource() != mapFolder) {
+        mapFolder = dialog.mapSource();
+        stored.folder = mapFolder;
+        ui->Orvisk->loadMapFolder(mapFolder);
+    }
+    stored.save();
+    ui->Orvisk->createScene(trackR);
+}
+
+void MainWindow::OnBtnDistanceClicked()
+{
+    DistanceDialog dialog(ui->Orvisk);
+    dialog.exec();
+}
+
+void MainWindow::ShowMeasurement()
+{
+    const std::optional<geodesic::Line> line = ui->Orvisk->measurement();
+    ui->lblDistField->setText(line ? geodesic::distanceText(line->metres) : QString());
+    ui->lblAzimuthField->setText(line ? geodesic::azimuthText(line->azimuth) : QString());
+}
 
 void MainWindow::OnBtnQuitClicked()
 {

@@ -37,10 +37,12 @@ private:
     void ConnectSignals();
     void SaveState();
     void RestoreState();
+    void ShowMeasurement();
 
     Ui_MainWindow* ui;
     QString connString;
     int lastDaysValue = 0;
     int trackR = 0;
     int status = 0;
+    QString mapFolder;
 };

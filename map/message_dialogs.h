@@ -2,6 +2,7 @@
 // that tests can take the text instead of waiting for a person to close a box.
 #pragma once
 
+#include <QColor>
 #include <QString>
 
 #include <functional>
@@ -22,5 +23,18 @@ void showCriticalMessage(QWidget* parent, const QString& title, const QString& t
 // Replaces the dialogs by `sink` (an empty sink restores them); returns the
 // previous sink.
 MessageSink setMessageSink(MessageSink sink);
+
+// The toolkit's directory chooser (directories only, links not resolved,
+// starting in the current directory); empty when cancelled.
+QString chooseDirectory(QWidget* parent, const QString& title);
+// The toolkit's colour chooser starting at `initial`; invalid when cancelled.
+QColor chooseColor(const QColor& initial, QWidget* parent, const QString& title);
+
+// Stand-ins for the two choosers (empty functions restore them); each setter
+// returns the previous stand-in.
+using DirectoryChooser = std::function<QString(const QString& title)>;
+using ColorChooser = std::function<QColor(const QColor& initial, const QString& title)>;
+DirectoryChooser setDirectoryChooser(DirectoryChooser chooser);
+ColorChooser setColorChooser(ColorChooser chooser);
 
 } // namespace ui

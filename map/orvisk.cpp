@@ -1,23 +1,38 @@
 #include "orvisk.h"
 
 #include "message_dialogs.h"
+#include "track_item.h"
 
+#include <QDir>
 #include <QFile>
 #include <QGraphicsEllipseItem>
+#include <QGraphicsLineItem>
 #include <QGraphicsPixmapItem>
 #include <QImageReader>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QResizeEvent>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTouchEvent>
+#include <QWheelEvent>
 
 #include <cmath>
 #include <cstdio>
 #include <limits>
 
-namespace detail {
+namespace {
 
 constexpr double radiansPerDegree = 0.017453292519943295;
 constexpr double degreesPerRadian = 57.29577951308232;
 constexpr char latLongDefinition[] = "+proj=latlong +ellps=WGS84 +datum=WGS84 +no_defs";
 constexpr int calibrationLines = 6;
+const QString settingsGroup = QStringLiteral("Map");
+const QString scaleFactorKey = QStringLiteral("ScaleFactor");
+const QString centerKey = QStringLiteral("Center");
+// Distance marks keep their size on screen whatever the zoom.
+constexpr qreal markRadius = 6;
+const QColor measureColour(20, 60, 200);
 
 QString projError(const char* prefix)
 {
@@ -36,16 +51,16 @@ std::optional<int> truncatedPixel(double value)
     return static_cast<int>(whole);
 }
 
-} // namespace detail
+} // namespace
 
 TOrvisk::TOrvisk(QWidget* parent) : QGraphicsView(parent)
 {
     scene.setBackgroundBrush(QBrush(Qt::gray));
     scaleFactor = 1.0;
 
-    latLongProj = proj::initPlus(detail::latLongDefinition);
+    latLongProj = proj::initPlus(latLongDefinition);
     if (!latLongProj)
-        ui::showErrorMessage(detail::projError("LatLong projection error:"));
+        ui::showErrorMessage(projError("LatLong projection error:"));
 
     setScene(&scene);
     scene.setStickyFocus(true);
@@ -55,9 +70,16 @@ TOrvisk::TOrvisk(QWidget* parent) : QGraphicsView(parent)
     setResizeAnchor(QGraphicsView::AnchorViewCenter);
     setRenderHints(QPainter::SmoothPixmapTransform);
     setDragMode(QGraphicsView::ScrollHandDrag);
+    // Without this a touch screen sends the viewport mouse events, never a pinch.
+    viewport()->setAttribute(Qt::WA_AcceptTouchEvents);
 }
 
-TOrvisk::~TOrvisk() = default;
+TOrvisk::~TOrvisk()
+{
+    if (picking)
+        endPointPick();
+    saveSettings();
+}
 
 void TOrvisk::loadMapImage(const QString& path)
 {
@@ -78,14 +100,14 @@ void TOrvisk::loadCalFile(const QString& path)
         ui::showErrorMessage(QStringLiteral("Could not load calibration file!"));
         return;
     }
-    double values[detail::calibrationLines] = {};
+    double values[calibrationLines] = {};
     int count = 0;
-    while (!file.atEnd() && count < detail::calibrationLines)
+    while (!file.atEnd() && count < calibrationLines)
         values[count++] =
             file.readLine().toDouble(); // "C" locale, blanks ignored, 0 if not a number
     file.close();
     // Without all six lines the origin or pixel size would be made up.
-    if (count < detail::calibrationLines) {
+    if (count < calibrationLines) {
         ui::showErrorMessage(QStringLiteral("Could not load calibration file!"));
         return;
     }
@@ -103,33 +125,41 @@ void TOrvisk::loadProjFile(const QString& path)
     QByteArray definition = file.readLine();
     userProj = proj::initPlus(definition.constData());
     if (!userProj)
-        ui::showErrorMessage(detail::projError("User projection error:"));
+        ui::showErrorMessage(projError("User projection error:"));
 }
 
 std::optional<QPointF> TOrvisk::geoToPixel(double latitude, double longitude) const
 {
-    double x = longitude * detail::radiansPerDegree;
-    double y = latitude * detail::radiansPerDegree;
+    double x = longitude * radiansPerDegree;
+    double y = latitude * radiansPerDegree;
     proj::transform(*latLongProj, *userProj, &x, &y);
-    auto column = detail::truncatedPixel((x - mapOrigin.x()) / pixelSize.x());
-    auto row = detail::truncatedPixel((y - mapOrigin.y()) / pixelSize.y());
+    auto column = truncatedPixel((x - mapOrigin.x()) / pixelSize.x());
+    auto row = truncatedPixel((y - mapOrigin.y()) / pixelSize.y());
     if (!column || !row)
         return std::nullopt;
     return QPointF(*column, *row);
 }
 
-QString TOrvisk::coordsText(QPointF scenePos) const
+std::optional<QPointF> TOrvisk::sceneToGeo(QPointF scenePos) const
 {
     if (!hasProjections())
+        return std::nullopt;
+    double x = scenePos.x() * pixelSize.x() + mapOrigin.x();
+    double y = scenePos.y() * pixelSize.y() + mapOrigin.y();
+    proj::transform(*userProj, *latLongProj, &x, &y);
+    return QPointF(y * degreesPerRadian, x * degreesPerRadian);
+}
+
+QString TOrvisk::coordsText(QPointF scenePos) const
+{
+    std::optional<QPointF> geo = sceneToGeo(scenePos);
+    if (!geo)
         return {};
     double mapX = scenePos.x() * pixelSize.x() + mapOrigin.x();
     double mapY = scenePos.y() * pixelSize.y() + mapOrigin.y();
-    double x = mapX;
-    double y = mapY;
-    proj::transform(*userProj, *latLongProj, &x, &y);
     return QString::asprintf("x:%d y:%d       px:%f py:%f      %f %f\n",
                              static_cast<int>(scenePos.x()), static_cast<int>(scenePos.y()), mapX,
-                             mapY, x * detail::degreesPerRadian, y * detail::degreesPerRadian);
+                             mapY, geo->y(), geo->x());
 }
 
 void TOrvisk::displayCoords(QPointF scenePos)
@@ -144,34 +174,80 @@ void TOrvisk::displayCoords(QPointF scenePos)
 void TOrvisk::clearTrack()
 {
     track.clear();
+    trackPositions.clear();
 }
 
 void TOrvisk::addTrackPoint(double latitude, double longitude)
 {
     if (!hasProjections())
         return;
-    if (auto pixel = geoToPixel(latitude, longitude))
+    if (auto pixel = geoToPixel(latitude, longitude)) {
         track.append(*pixel);
+        trackPositions.append(QPointF(latitude, longitude));
+    }
 }
 
 void TOrvisk::createScene(int radius)
 {
+    measureItems.clear(); // deleted with the scene's other items
     scene.clear();
     QGraphicsPixmapItem* map = scene.addPixmap(mapPixmap);
     map->setPos(0, 0);
     map->setScale(1.0);
     map->setTransformationMode(Qt::SmoothTransformation);
 
-    const QColor red(255, 0, 0, 255);
-    const QPen pen(red);
-    const QBrush brush(red);
-    // A circle of radius r centred on the point.
-    const QRectF marker(-radius, -radius, 2.0 * radius, 2.0 * radius);
-    const QVector<QPointF> points = track;
-    for (const QPointF& point : points) {
-        QGraphicsEllipseItem* item = scene.addEllipse(marker, pen, brush);
-        item->setPos(point);
+    // One item for the whole track; it keeps its own copy of the points, so
+    // clearTrack leaves the drawn circles until the next rebuild.
+    trackLayer = new TrackItem(track, radius);
+    scene.addItem(trackLayer);
+    updateMeasureItems();
+}
+
+void TOrvisk::loadMapFolder(const QString& folder)
+{
+    const QDir dir(folder);
+    loadMapImage(dir.filePath(QStringLiteral("map.png")));
+    loadCalFile(dir.filePath(QStringLiteral("map.pgw")));
+    loadProjFile(dir.filePath(QStringLiteral("map.ppr")));
+
+    const QVector<QPointF> positions = std::exchange(trackPositions, {});
+    track.clear();
+    for (const QPointF& position : positions)
+        addTrackPoint(position.x(), position.y());
+    clearMeasurement();
+}
+
+void TOrvisk::saveSettings()
+{
+    QSettings settings;
+    settings.beginGroup(settingsGroup);
+    settings.setValue(scaleFactorKey, scaleFactor);
+    settings.setValue(centerKey, mapToScene(viewport()->rect().center()));
+    settings.endGroup();
+}
+
+void TOrvisk::loadSettings()
+{
+    QSettings settings;
+    settings.beginGroup(settingsGroup);
+    bool ok = false;
+    double stored = settings.value(scaleFactorKey).toDouble(&ok);
+    const QVariant center = settings.value(centerKey);
+    settings.endGroup();
+
+    // A missing, damaged or edited value must not leave the map unusable.
+    scaleFactor = ok && std::isfinite(stored) && stored > 0 ? stored : 1.0;
+    setTransform(QTransform::fromScale(scaleFactor, scaleFactor));
+    if (center.userType() == QMetaType::QPointF) {
+        const QPointF point = center.toPointF();
+        if (std::isfinite(point.x()) && std::isfinite(point.y()))
+            centerOn(point);
     }
+}
+
+void TOrvisk::applyScale(double factor)
+{
+    setTransform(QTransform::fromScale(factor, factor));
 }
 
 void TOrvisk::mouseMoveEvent(QMouseEvent* event)
@@ -180,4 +256,166 @@ void TOrvisk::mouseMoveEvent(QMouseEvent* event)
         displayCoords(mapToScene(event->pos()));
     // Hand-drag panning works whether or not a projection is loaded.
     QGraphicsView::mouseMoveEvent(event);
+}
+
+void TOrvisk::wheelEvent(QWheelEvent* event)
+{
+    setTransformationAnchor(QGraphicsView::AnchorUnderMouse);
+    const double factor = event->modifiers() & Qt::ControlModifier ? fineZoomStep : zoomStep;
+    if (event->angleDelta().y() > 0)
+        scaleFactor *= factor;
+    else
+        scaleFactor /= factor;
+    applyScale(scaleFactor);
+    event->accept(); // the wheel zooms, it never scrolls
+}
+
+bool TOrvisk::viewportEvent(QEvent* event)
+{
+    setTransformationAnchor(QGraphicsView::AnchorUnderMouse);
+    switch (event->type()) {
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd: {
+        auto* touch = static_cast<QTouchEvent*>(event);
+        const QList<QTouchEvent::TouchPoint>& points = touch->touchPoints();
+        if (points.size() == 2) {
+            const QTouchEvent::TouchPoint& p0 = points.first();
+            const QTouchEvent::TouchPoint& p1 = points.last();
+            const double start = QLineF(p0.startPos(), p1.startPos()).length();
+            double ratio = start > 0 ? QLineF(p0.pos(), p1.pos()).length() / start : 1.0;
+            if (touch->touchPointStates() & Qt::TouchPointReleased) {
+                scaleFactor *= ratio;
+                ratio = 1.0;
+            }
+            applyScale(scaleFactor * ratio);
+        }
+        event->accept();
+        return true;
+    }
+    default:
+        return QGraphicsView::viewportEvent(event);
+    }
+}
+
+void TOrvisk::resizeEvent(QResizeEvent* event)
+{
+    const QSize old = event->oldSize();
+    if (old.width() == -1 || old.height() == -1)
+        return;
+    // Keep showing the area that was visible, at the same zoom.
+    QPointF topLeft = mapToScene(QPoint(0, 0));
+    QPointF bottomRight = mapToScene(QPoint(old.width(), old.height()));
+    const QRectF extent = sceneRect();
+    topLeft.setX(std::max(topLeft.x(), extent.left()));
+    topLeft.setY(std::max(topLeft.y(), extent.top()));
+    bottomRight.setX(std::min(bottomRight.x(), extent.right()));
+    bottomRight.setY(std::min(bottomRight.y(), extent.bottom()));
+    fitInView(QRectF(topLeft.toPoint(), bottomRight.toPoint()), Qt::KeepAspectRatio);
+    applyScale(scaleFactor);
+    event->accept();
+}
+
+void TOrvisk::startPointPick()
+{
+    if (picking)
+        return;
+    picking = true;
+    // The whole window's clicks come here until the pick ends, so a click on
+    // a button cancels the pick instead of starting something else meanwhile.
+    viewport()->grabMouse(Qt::CrossCursor);
+    grabKeyboard();
+}
+
+void TOrvisk::cancelPointPick()
+{
+    if (!picking)
+        return;
+    endPointPick();
+    emit pickCancelled();
+}
+
+void TOrvisk::endPointPick()
+{
+    picking = false;
+    viewport()->releaseMouse();
+    releaseKeyboard();
+}
+
+void TOrvisk::mousePressEvent(QMouseEvent* event)
+{
+    if (!picking) {
+        QGraphicsView::mousePressEvent(event);
+        return;
+    }
+    event->accept();
+    if (event->button() == Qt::LeftButton && viewport()->rect().contains(event->pos())) {
+        endPointPick();
+        emit pointPicked(mapToScene(event->pos()));
+    } else {
+        cancelPointPick();
+    }
+}
+
+void TOrvisk::keyPressEvent(QKeyEvent* event)
+{
+    if (picking && event->key() == Qt::Key_Escape) {
+        event->accept();
+        cancelPointPick();
+        return;
+    }
+    QGraphicsView::keyPressEvent(event);
+}
+
+void TOrvisk::setMeasurePoint(int index, QPointF scenePos)
+{
+    measurePoints.at(index) = scenePos;
+    updateMeasureItems();
+    emit measurementChanged();
+}
+
+void TOrvisk::clearMeasurement()
+{
+    measurePoints = {};
+    updateMeasureItems();
+    emit measurementChanged();
+}
+
+std::optional<geodesic::Line> TOrvisk::measurement() const
+{
+    if (!measurePoints[0] || !measurePoints[1])
+        return std::nullopt;
+    const std::optional<QPointF> first = sceneToGeo(*measurePoints[0]);
+    const std::optional<QPointF> second = sceneToGeo(*measurePoints[1]);
+    if (!first || !second)
+        return std::nullopt;
+    return geodesic::inverse(first->x(), first->y(), second->x(), second->y());
+}
+
+void TOrvisk::updateMeasureItems()
+{
+    for (QGraphicsItem* item : std::as_const(measureItems))
+        delete item;
+    measureItems.clear();
+
+    QPen linePen(measureColour, 2, Qt::DashLine);
+    linePen.setCosmetic(true);
+    if (measurePoints[0] && measurePoints[1]) {
+        auto* line = scene.addLine(QLineF(*measurePoints[0], *measurePoints[1]), linePen);
+        line->setZValue(1);
+        measureItems.append(line);
+    }
+    QPen markPen(Qt::white, 2);
+    markPen.setCosmetic(true);
+    for (const std::optional<QPointF>& point : measurePoints) {
+        if (!point)
+            continue;
+        auto* mark =
+            scene.addEllipse(QRectF(-markRadius, -markRadius, 2 * markRadius, 2 * markRadius),
+                             markPen, QBrush(measureColour));
+        mark->setFlag(QGraphicsItem::ItemIgnoresTransformations);
+        mark->setPos(*point);
+        mark->setZValue(2);
+        measureItems.append(mark);
+    }
 }

@@ -1,7 +1,9 @@
 // TOrvisk: the map widget. One georeferenced raster map with the survey track
-// drawn over it as one red circle per point.
+// drawn over it as one red circle per point; wheel and pinch zoom, hand-drag
+// panning, and the two marks of a distance measurement.
 #pragma once
 
+#include "geodesic_line.h"
 #include "proj_adapter.h"
 
 #include <QGraphicsScene>
@@ -10,7 +12,11 @@
 #include <QPointF>
 #include <QVector>
 
+#include <array>
 #include <optional>
+
+class TrackItem;
+class QGraphicsItem;
 
 class TOrvisk : public QGraphicsView
 {
@@ -29,22 +35,64 @@ public:
     void displayCoords(QPointF scenePos);
     // The read-out line for a scene position; empty while a projection is missing.
     QString coordsText(QPointF scenePos) const;
+    // Latitude (x) and longitude (y) in degrees of a scene position, unrounded.
+    std::optional<QPointF> sceneToGeo(QPointF scenePos) const;
 
     void clearTrack();
     void addTrackPoint(double latitude, double longitude);
     int getTrackLen() const { return track.size(); }
     void createScene(int radius);
+    // Loads "map.png", "map.pgw" and "map.ppr" from `folder`, places the track
+    // on the new map (positions it cannot place are dropped) and clears the
+    // distance marks. The scene shows the new map after the next createScene.
+    void loadMapFolder(const QString& folder);
 
     const QVector<QPointF>& getTrack() const { return track; }
     QPointF getMapOrigin() const { return mapOrigin; }
     QPointF getPixelSize() const { return pixelSize; }
     bool hasProjections() const { return latLongProj && userProj; }
+    // The item drawing the track of the last createScene (null before the first).
+    const TrackItem* trackItem() const { return trackLayer; }
+
+    // Zoom: "ScaleFactor" in group "Map", with the view centre beside it.
+    void saveSettings();
+    void loadSettings();
+    double getScaleFactor() const { return scaleFactor; }
+
+    // Point picking for the map tools: the next left click on the map is
+    // reported by pointPicked; Escape, another button or a click elsewhere in
+    // the window by pickCancelled.
+    void startPointPick();
+    void cancelPointPick();
+    bool isPickingPoint() const { return picking; }
+
+    // The two marks of a distance measurement (index 0 or 1), joined by a line
+    // when both are set; they survive createScene.
+    void setMeasurePoint(int index, QPointF scenePos);
+    std::optional<QPointF> measurePoint(int index) const { return measurePoints.at(index); }
+    void clearMeasurement();
+    // Geodesic distance and azimuth between the two marks, when both are set
+    // and the map has its projections.
+    std::optional<geodesic::Line> measurement() const;
+
+signals:
+    void pointPicked(QPointF scenePos);
+    void pickCancelled();
+    void measurementChanged();
 
 protected:
     void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     std::optional<QPointF> geoToPixel(double latitude, double longitude) const;
+    void applyScale(double factor);
+    void endPointPick();
+    void updateMeasureItems();
 
     QGraphicsScene scene;
     QPointF mapOrigin;
@@ -56,4 +104,11 @@ private:
     double zoomStep = 1.15;
     double fineZoomStep = 1.01;
     QPixmap mapPixmap;
+
+    // Latitude and longitude of every track point, so another map can place them.
+    QVector<QPointF> trackPositions;
+    TrackItem* trackLayer = nullptr;
+    bool picking = false;
+    std::array<std::optional<QPointF>, 2> measurePoints;
+    QVector<QGraphicsItem*> measureItems;
 };

@@ -1,6 +1,7 @@
 #include "main_window.h"
 #include "message_dialogs.h"
 #include "orvisk.h"
+#include "track_item.h"
 
 #include <QGraphicsPixmapItem>
 #include <QMenuBar>
@@ -66,14 +67,17 @@ void TestMainWindow::firstStartWithAnEmptyStore()
     QCOMPARE(window.trackRadius(), 0);
     QVERIFY(window.menuBar()->isHidden());
 
-    // The sample map loads without a message and is the scene's only item.
+    // The sample map loads without a message, under an empty track.
     QCOMPARE(messages, QStringList());
     TOrvisk* map = window.map();
     QVERIFY(map->hasProjections());
-    QList<QGraphicsItem*> items = static_cast<QGraphicsView*>(map)->scene()->items();
-    QCOMPARE(items.size(), 1);
+    QList<QGraphicsItem*> items =
+        static_cast<QGraphicsView*>(map)->scene()->items(Qt::AscendingOrder);
+    QCOMPARE(items.size(), 2);
     auto* mapItem = qgraphicsitem_cast<QGraphicsPixmapItem*>(items[0]);
     QVERIFY(mapItem && !mapItem->pixmap().isNull());
+    QVERIFY(map->trackItem()->points().isEmpty());
+    QCOMPARE(map->getScaleFactor(), 1.0);
 }
 
 void TestMainWindow::buttonsHaveIconsAndDistinctShortcuts()

@@ -1,8 +1,11 @@
 #include "map_test_files.h"
 #include "orvisk.h"
+#include "track_item.h"
 
 #include <QGraphicsEllipseItem>
 #include <QGraphicsPixmapItem>
+#include <QPainter>
+#include <QRandomGenerator>
 #include <QtTest>
 
 namespace {
@@ -22,9 +25,56 @@ QVector<QPointF> markerPositions(QGraphicsView& view)
 {
     QVector<QPointF> positions;
     for (QGraphicsItem* item : itemsInOrder(view))
-        if (item->type() == QGraphicsEllipseItem::Type)
-            positions << item->pos();
+        if (auto* track = qgraphicsitem_cast<TrackItem*>(item))
+            positions << track->points();
     return positions;
+}
+
+// `source` of a scene holding only `item`, drawn into an image of `size`.
+QImage render(QGraphicsItem* item, const QRectF& source, QSize size)
+{
+    QGraphicsScene scene;
+    scene.addItem(item);
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    scene.render(&painter, QRectF(QPointF(0, 0), size), source, Qt::IgnoreAspectRatio);
+    painter.end();
+    scene.removeItem(item);
+    return image;
+}
+
+// The same points drawn the plain way: one ellipse item per point.
+QGraphicsItem* ellipses(const QVector<QPointF>& points, qreal radius)
+{
+    auto* group = new QGraphicsRectItem; // an empty parent keeps them in order
+    group->setPen(Qt::NoPen);
+    const QColor red(255, 0, 0);
+    for (const QPointF& p : points) {
+        auto* item = new QGraphicsEllipseItem(-radius, -radius, 2 * radius, 2 * radius, group);
+        item->setPen(QPen(red));
+        item->setBrush(red);
+        item->setPos(p);
+    }
+    return group;
+}
+
+int differingPixels(const QImage& a, const QImage& b)
+{
+    int count = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            count += a.pixel(x, y) != b.pixel(x, y);
+    return count;
+}
+
+int redPixels(const QImage& image)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            count += image.pixel(x, y) == qRgb(255, 0, 0);
+    return count;
 }
 
 } // namespace
@@ -35,7 +85,9 @@ class TestMapScene : public QObject
 
 private slots:
     void init();
-    void mapItemThenOneMarkerPerPoint();
+    void mapItemThenTrackItem();
+    void trackLooksLikeOneCirclePerPoint();
+    void pointsInAnAreaInTrackOrder();
     void rebuildingAndClearing();
     void pointOutsideTheImageExtendsTheScene();
 
@@ -68,7 +120,7 @@ void TestMapScene::addMapPoint(double x, double y)
     map->addTrackPoint(latitude, longitude);
 }
 
-void TestMapScene::mapItemThenOneMarkerPerPoint()
+void TestMapScene::mapItemThenTrackItem()
 {
     addMapPoint(10.5, 89.5); // pixel (10, 10)
     addMapPoint(20.5, 79.5); // pixel (20, 20)
@@ -78,27 +130,130 @@ void TestMapScene::mapItemThenOneMarkerPerPoint()
     map->createScene(3);
 
     QList<QGraphicsItem*> items = itemsInOrder(*map);
-    QCOMPARE(items.size(), 4);
+    QCOMPARE(items.size(), 2);
     auto* mapItem = qgraphicsitem_cast<QGraphicsPixmapItem*>(items[0]);
     QVERIFY(mapItem);
     QCOMPARE(mapItem->pos(), QPointF(0, 0));
     QCOMPARE(mapItem->pixmap().size(), QSize(40, 30));
     QCOMPARE(mapItem->transformationMode(), Qt::SmoothTransformation);
-    QCOMPARE(markerPositions(*map), map->getTrack());
 
-    auto* marker = qgraphicsitem_cast<QGraphicsEllipseItem*>(items[1]);
-    QVERIFY(marker);
-    QCOMPARE(marker->rect(), QRectF(-3, -3, 6, 6)); // centred on the point
-    QCOMPARE(marker->pen().color(), QColor(255, 0, 0, 255));
-    QCOMPARE(marker->brush().color(), QColor(255, 0, 0, 255));
-    QCOMPARE(marker->brush().style(), Qt::SolidPattern);
-    QCOMPARE(marker->sceneBoundingRect().center(), QPointF(10, 10));
+    // Above the map: one red circle of radius 3 centred on each point.
+    auto* track = qgraphicsitem_cast<TrackItem*>(items[1]);
+    QVERIFY(track);
+    QCOMPARE(track, map->trackItem());
+    QCOMPARE(markerPositions(*map), map->getTrack());
+    QCOMPARE(track->markerRect(), QRectF(-3, -3, 6, 6));
+    QCOMPARE(track->pen().color(), QColor(255, 0, 0, 255));
+    QCOMPARE(track->brush().color(), QColor(255, 0, 0, 255));
+    QCOMPARE(track->brush().style(), Qt::SolidPattern);
+    QCOMPARE(track->boundingRect(), QRectF(6.5, 6.5, 17, 17));
+
+    // The view shows them over the map.
+    map->resize(200, 150);
+    map->show();
+    QVERIFY(QTest::qWaitForWindowExposed(map.get()));
+    const QImage shown = map->viewport()->grab().toImage();
+    const QPoint centre = map->mapFromScene(QPointF(20, 20));
+    QCOMPARE(shown.pixel(centre), qRgb(255, 0, 0));
+    QCOMPARE(shown.pixel(map->mapFromScene(QPointF(30, 25))), QColor(Qt::darkGreen).rgb());
 
     // Radius 0: zero-size markers, still one per point.
     map->createScene(0);
-    items = itemsInOrder(*map);
-    QCOMPARE(items.size(), 4);
-    QCOMPARE(qgraphicsitem_cast<QGraphicsEllipseItem*>(items[3])->rect(), QRectF(0, 0, 0, 0));
+    QCOMPARE(map->trackItem()->markerRect(), QRectF(0, 0, 0, 0));
+    QCOMPARE(map->trackItem()->points().size(), 3);
+}
+
+void TestMapScene::trackLooksLikeOneCirclePerPoint()
+{
+    // Neighbours, repeats and a cluster many times denser than a screen pixel
+    // when zoomed out.
+    QVector<QPointF> points;
+    QRandomGenerator random(7);
+    for (int i = 0; i < 300; ++i)
+        points << QPointF(random.bounded(5, 195), random.bounded(5, 145));
+    for (int i = 0; i < 2000; ++i)
+        points << QPointF(60 + random.bounded(20), 40 + random.bounded(10));
+    points << QPointF(100, 100) << QPointF(100, 100) << QPointF(101, 100);
+
+    struct View
+    {
+        QRectF source;
+        QSize size;
+    };
+    const View views[] = {
+        {QRectF(0, 0, 200, 150), QSize(200, 150)},    // zoom 1
+        {QRectF(50, 30, 40, 30), QSize(400, 300)},    // zoom 10, part of the track
+        {QRectF(-17, -9, 200, 150), QSize(200, 150)}, // panned
+        {QRectF(0, 0, 200, 150), QSize(60, 45)},      // zoom 0.3
+        {QRectF(0, 0, 200, 150), QSize(500, 375)},    // zoom 2.5
+    };
+    for (qreal radius : {0.0, 1.0, 4.0}) {
+        for (const View& view : views) {
+            TrackItem* track = new TrackItem(points, radius);
+            const QImage drawn = render(track, view.source, view.size);
+            const QImage expected = render(ellipses(points, radius), view.source, view.size);
+            delete track;
+            const int red = redPixels(expected);
+            QVERIFY(red > 0 || radius == 0);
+            const qreal scale = view.size.width() / view.source.width();
+            if (scale < 1) {
+                // Smaller than a pixel: every point shows as one red pixel where
+                // the toolkit would draw a faint one or none, and nothing else.
+                QImage reach(view.size, QImage::Format_RGB32);
+                reach.fill(Qt::white);
+                for (const QPointF& p : points) {
+                    const QPointF at = (p - view.source.topLeft()) * scale;
+                    const QPoint pixel(int(at.x()), int(at.y())); // the one it lies in
+                    if (radius > 0 && drawn.rect().adjusted(0, 0, -1, -1).contains(pixel)) {
+                        bool shown = false;
+                        for (QPoint next : {pixel, pixel + QPoint(1, 0), pixel + QPoint(0, 1),
+                                            pixel + QPoint(1, 1)})
+                            shown = shown || drawn.pixel(next) == qRgb(255, 0, 0);
+                        QVERIFY(shown);
+                    }
+                    const int near = int(std::ceil((radius + 0.5) * scale)) + 1;
+                    for (int dy = -near; dy <= near; ++dy)
+                        for (int dx = -near; dx <= near; ++dx)
+                            if (reach.rect().contains(at.toPoint() + QPoint(dx, dy)))
+                                reach.setPixel(at.toPoint() + QPoint(dx, dy), qRgb(0, 0, 0));
+                }
+                for (int y = 0; y < drawn.height(); ++y)
+                    for (int x = 0; x < drawn.width(); ++x)
+                        if (drawn.pixel(x, y) != qRgb(255, 255, 255))
+                            QCOMPARE(reach.pixel(x, y), qRgb(0, 0, 0));
+                continue;
+            }
+            // From a pixel per map pixel up, pixel for pixel what the toolkit's
+            // own circles give.
+            const int differing = differingPixels(drawn, expected);
+            QVERIFY2(differing == 0,
+                     qPrintable(QStringLiteral("radius %1, %2 of %3 red pixels differ")
+                                    .arg(radius)
+                                    .arg(differing)
+                                    .arg(red)));
+        }
+    }
+}
+
+void TestMapScene::pointsInAnAreaInTrackOrder()
+{
+    QVector<QPointF> points;
+    QRandomGenerator random(11);
+    for (int i = 0; i < 5000; ++i)
+        points << QPointF(random.bounded(1000), random.bounded(800));
+    points << QPointF(-400, 3000) << QPointF(5, 5);
+    TrackItem track(points, 2);
+    QCOMPARE(track.boundingRect(), QRectF(QPointF(-402.5, -2.5), QPointF(1001.5, 3002.5)));
+    for (const QRectF& area :
+         {QRectF(100, 100, 50, 40), QRectF(0, 0, 5, 5), QRectF(-1000, -1000, 3000, 5000),
+          QRectF(-400, 3000, 0, 0), QRectF(2000, 0, 10, 10)}) {
+        QVector<int> expected;
+        for (int i = 0; i < points.size(); ++i)
+            if (points[i].x() >= area.left() && points[i].x() <= area.right() &&
+                points[i].y() >= area.top() && points[i].y() <= area.bottom())
+                expected << i;
+        QCOMPARE(track.pointsIn(area), expected);
+    }
 }
 
 void TestMapScene::rebuildingAndClearing()
@@ -107,15 +262,15 @@ void TestMapScene::rebuildingAndClearing()
     addMapPoint(20.5, 79.5);
     map->createScene(2);
     map->createScene(2);
-    QCOMPARE(itemsInOrder(*map).size(), 3);
+    QCOMPARE(itemsInOrder(*map).size(), 2);
     QCOMPARE(markerPositions(*map), map->getTrack());
 
     // Clearing the track leaves the drawn markers until the next rebuild.
     map->clearTrack();
     QCOMPARE(map->getTrackLen(), 0);
-    QCOMPARE(itemsInOrder(*map).size(), 3);
+    QCOMPARE(markerPositions(*map).size(), 2);
     map->createScene(2);
-    QCOMPARE(itemsInOrder(*map).size(), 1);
+    QCOMPARE(markerPositions(*map).size(), 0);
 
     // A second download shows only its own points.
     addMapPoint(30.5, 69.5);
@@ -126,8 +281,9 @@ void TestMapScene::rebuildingAndClearing()
     TOrvisk blank;
     blank.createScene(2);
     QList<QGraphicsItem*> items = itemsInOrder(blank);
-    QCOMPARE(items.size(), 1);
+    QCOMPARE(items.size(), 2);
     QVERIFY(qgraphicsitem_cast<QGraphicsPixmapItem*>(items[0])->pixmap().isNull());
+    QVERIFY(blank.trackItem()->points().isEmpty());
 }
 
 void TestMapScene::pointOutsideTheImageExtendsTheScene()

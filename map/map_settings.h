@@ -1,0 +1,22 @@
+// What the settings dialog edits beside the track radius: the map folder and
+// the five-step dose-rate colour scale, kept in the settings store.
+#pragma once
+
+#include <QColor>
+#include <QList>
+#include <QString>
+
+struct MapSettings
+{
+    QString folder;
+    QList<float> thresholds;
+    QList<QColor> colors;
+
+    static QString defaultFolder();
+    static QList<float> defaultThresholds();
+    static QList<QColor> defaultColors();
+
+    // Stored values, or the defaults for any that are missing or damaged.
+    static MapSettings load();
+    void save() const;
+};

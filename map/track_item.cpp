@@ -1,0 +1,323 @@
+#include "track_item.h"
+
+#include <QPainter>
+#include <QStyleOptionGraphicsItem>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Finer buckets cost memory and building time for little gain in culling.
+constexpr int maxGridSide = 256;
+constexpr int pointsPerCell = 8;
+// Beyond this many device pixels a circle is cheaper to paint than to stamp.
+constexpr qreal maxStampSize = 256;
+// Half the toolkit's default pen width: the outline reaches this far out.
+constexpr qreal penReach = 0.5;
+// Drawn tiles kept for panning, in KiB: a few screens' worth.
+constexpr int tileCacheKiB = 32 * 1024;
+
+} // namespace
+
+TrackItem::TrackItem(QVector<QPointF> points, qreal radius, QGraphicsItem* parent)
+    : QGraphicsItem(parent), trackPoints(std::move(points)),
+      markerRadius(std::max<qreal>(radius, 0)), markerColour(255, 0, 0, 255)
+{
+    setFlag(ItemUsesExtendedStyleOption);
+    tiles.cache.setMaxCost(tileCacheKiB);
+    buildGrid();
+    if (!trackPoints.isEmpty()) {
+        const qreal reach = markerRadius + penReach;
+        bounds = grid.extent.adjusted(-reach, -reach, reach, reach);
+    }
+}
+
+QRectF TrackItem::boundingRect() const
+{
+    return bounds;
+}
+
+QRectF TrackItem::markerRect() const
+{
+    return QRectF(-markerRadius, -markerRadius, 2 * markerRadius, 2 * markerRadius);
+}
+
+QPen TrackItem::pen() const
+{
+    return QPen(markerColour);
+}
+
+QBrush TrackItem::brush() const
+{
+    return QBrush(markerColour);
+}
+
+QRgb TrackItem::colourOf(int) const
+{
+    return markerColour.rgba(); // opaque, so already premultiplied
+}
+
+void TrackItem::buildGrid()
+{
+    const int count = trackPoints.size();
+    if (count == 0)
+        return;
+    qreal left = trackPoints[0].x(), right = left;
+    qreal top = trackPoints[0].y(), bottom = top;
+    for (const QPointF& p : trackPoints) {
+        left = std::min(left, p.x());
+        right = std::max(right, p.x());
+        top = std::min(top, p.y());
+        bottom = std::max(bottom, p.y());
+    }
+    grid.extent = QRectF(QPointF(left, top), QPointF(right, bottom));
+    const int side =
+        std::clamp(static_cast<int>(std::sqrt(double(count) / pointsPerCell)), 1, maxGridSide);
+    grid.columns = side;
+    grid.rows = side;
+    grid.cellWidth = right > left ? (right - left) / side : 1;
+    grid.cellHeight = bottom > top ? (bottom - top) / side : 1;
+
+    auto cellOf = [this](const QPointF& p) {
+        int column = std::min(int((p.x() - grid.extent.left()) / grid.cellWidth), grid.columns - 1);
+        int row = std::min(int((p.y() - grid.extent.top()) / grid.cellHeight), grid.rows - 1);
+        return row * grid.columns + column;
+    };
+    // Counting sort: stable, so each bucket keeps track order.
+    grid.cellStart.fill(0, grid.columns * grid.rows + 1);
+    QVector<int> cells(count);
+    for (int i = 0; i < count; ++i) {
+        cells[i] = cellOf(trackPoints[i]);
+        ++grid.cellStart[cells[i] + 1];
+    }
+    for (int c = 0; c < grid.columns * grid.rows; ++c)
+        grid.cellStart[c + 1] += grid.cellStart[c];
+    QVector<int> next = grid.cellStart;
+    grid.order.resize(count);
+    for (int i = 0; i < count; ++i)
+        grid.order[next[cells[i]]++] = i;
+}
+
+QVector<int> TrackItem::pointsIn(const QRectF& rect) const
+{
+    QVector<int> result;
+    if (trackPoints.isEmpty())
+        return result;
+    const QRectF& e = grid.extent;
+    const qreal left = std::max(rect.left(), e.left()), right = std::min(rect.right(), e.right());
+    const qreal top = std::max(rect.top(), e.top()), bottom = std::min(rect.bottom(), e.bottom());
+    if (!(left <= right && top <= bottom))
+        return result;
+    auto inside = [&](const QPointF& p) {
+        return p.x() >= left && p.x() <= right && p.y() >= top && p.y() <= bottom;
+    };
+    const int c0 = std::min(int((left - e.left()) / grid.cellWidth), grid.columns - 1);
+    const int c1 = std::min(int((right - e.left()) / grid.cellWidth), grid.columns - 1);
+    const int r0 = std::min(int((top - e.top()) / grid.cellHeight), grid.rows - 1);
+    const int r1 = std::min(int((bottom - e.top()) / grid.cellHeight), grid.rows - 1);
+    int candidates = 0;
+    for (int row = r0; row <= r1; ++row)
+        candidates +=
+            grid.cellStart[row * grid.columns + c1 + 1] - grid.cellStart[row * grid.columns + c0];
+
+    // Most of the track in view: one pass in order beats gathering and sorting.
+    if (candidates > trackPoints.size() / 4) {
+        for (int i = 0; i < trackPoints.size(); ++i)
+            if (inside(trackPoints[i]))
+                result.append(i);
+        return result;
+    }
+    result.reserve(candidates);
+    for (int row = r0; row <= r1; ++row) {
+        const int* begin = grid.order.constData() + grid.cellStart[row * grid.columns + c0];
+        const int* end = grid.order.constData() + grid.cellStart[row * grid.columns + c1 + 1];
+        for (const int* i = begin; i != end; ++i)
+            if (inside(trackPoints[*i]))
+                result.append(*i);
+    }
+    std::sort(result.begin(), result.end());
+    return result;
+}
+
+const QVector<TrackItem::Span>& TrackItem::stampFor(int phaseX, int phaseY) const
+{
+    if (stamps.scaleX != tiles.scaleX || stamps.scaleY != tiles.scaleY) {
+        stamps = Stamps{};
+        stamps.scaleX = tiles.scaleX;
+        stamps.scaleY = tiles.scaleY;
+    }
+    const int phase = phaseY * phases + phaseX;
+    QVector<Span>& spans = stamps.byPhase[phase];
+    if (stamps.built[phase])
+        return spans;
+    stamps.built[phase] = true;
+
+    const int side =
+        int(std::ceil((2 * (markerRadius + penReach)) * std::max(stamps.scaleX, stamps.scaleY))) +
+        4;
+    const int origin = side / 2;
+    QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+    image.fill(0);
+    {
+        QPainter painter(&image);
+        painter.setRenderHints(QPainter::RenderHints());
+        painter.setTransform(QTransform(stamps.scaleX, 0, 0, stamps.scaleY,
+                                        origin + qreal(phaseX) / phases,
+                                        origin + qreal(phaseY) / phases));
+        painter.setPen(pen());
+        painter.setBrush(brush());
+        painter.drawEllipse(markerRect());
+    }
+    // Outlines thinner than a pixel come out faint; a stamp is all or nothing.
+    auto drawn = [](QRgb pixel) { return qAlpha(pixel) >= 128; };
+    for (int y = 0; y < side; ++y) {
+        const QRgb* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        int x0 = 0;
+        while (x0 < side && !drawn(line[x0]))
+            ++x0;
+        if (x0 == side)
+            continue;
+        int x1 = side - 1;
+        while (!drawn(line[x1]))
+            --x1;
+        spans.append({y - origin, x0 - origin, x1 - origin});
+    }
+    // Zoomed far out a circle is smaller than a pixel; each point still shows.
+    if (spans.isEmpty() && markerRadius > 0)
+        spans.append({0, 0, 0});
+    return spans;
+}
+
+void TrackItem::paintEach(QPainter* painter, const QVector<int>& indices) const
+{
+    painter->setPen(pen());
+    painter->setBrush(brush());
+    const QRectF marker = markerRect();
+    for (int i : indices)
+        painter->drawEllipse(marker.translated(trackPoints[i]));
+}
+
+QImage TrackItem::renderTile(int column, int row) const
+{
+    // The tile covers device pixels [column, row] * tileSize onwards, where a
+    // point's device pixel is its position times the scale plus the fraction.
+    const qreal left = column * tileSize - tiles.offset.x();
+    const qreal top = row * tileSize - tiles.offset.y();
+    const qreal reach = markerRadius + penReach;
+    const QRectF area(left / tiles.scaleX, top / tiles.scaleY, tileSize / tiles.scaleX,
+                      tileSize / tiles.scaleY);
+    const QVector<int> indices = pointsIn(area.adjusted(-reach, -reach, reach, reach));
+    if (indices.isEmpty())
+        return QImage();
+
+    QImage tile(tileSize, tileSize, QImage::Format_ARGB32_Premultiplied);
+    tile.fill(0);
+    // A point's device pixel, and where in that pixel it lies in quarters.
+    struct Place
+    {
+        int x, y, phaseX, phaseY;
+    };
+    auto placeOf = [&](const QPointF& p) {
+        const double x = std::floor((p.x() * tiles.scaleX - left) * phases + 0.5);
+        const double y = std::floor((p.y() * tiles.scaleY - top) * phases + 0.5);
+        const double px = std::floor(x / phases), py = std::floor(y / phases);
+        return Place{int(px), int(py), int(x - px * phases), int(y - py * phases)};
+    };
+    auto inTile = [](const Place& place) {
+        return place.x >= 0 && place.x < tileSize && place.y >= 0 && place.y < tileSize;
+    };
+    // Points on the same device pixel look the same: only the last of them,
+    // the one on top, is stamped.
+    pixelOwner.fill(-1, tileSize * tileSize);
+    for (int i : indices) {
+        const Place place = placeOf(trackPoints[i]);
+        if (inTile(place))
+            pixelOwner[place.y * tileSize + place.x] = i;
+    }
+    for (int i : indices) {
+        const Place place = placeOf(trackPoints[i]);
+        if (inTile(place) && pixelOwner[place.y * tileSize + place.x] != i)
+            continue;
+        const QPoint pixel(place.x, place.y);
+        const QVector<Span>& circle = stampFor(place.phaseX, place.phaseY);
+        const QRgb colour = colourOf(i);
+        for (const Span& span : circle) {
+            const int y = pixel.y() + span.dy;
+            if (y < 0 || y >= tileSize)
+                continue;
+            const int x0 = std::max(pixel.x() + span.x0, 0);
+            const int x1 = std::min(pixel.x() + span.x1, tileSize - 1);
+            if (x0 > x1)
+                continue;
+            QRgb* line = reinterpret_cast<QRgb*>(tile.scanLine(y));
+            std::fill(line + x0, line + x1 + 1, colour);
+        }
+    }
+    return tile;
+}
+
+void TrackItem::paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget*)
+{
+    if (trackPoints.isEmpty())
+        return;
+    QPaintDevice* device = painter->device();
+    const qreal ratio = device->devicePixelRatioF();
+    const QTransform world = painter->worldTransform();
+    QRectF visible = world.inverted().mapRect(QRectF(0, 0, device->width(), device->height()));
+    if (option)
+        visible &= option->exposedRect;
+    if (painter->hasClipping())
+        visible &= painter->clipBoundingRect();
+    const qreal reach = markerRadius + penReach;
+    visible.adjust(-reach, -reach, reach, reach);
+    if (!visible.intersects(bounds))
+        return;
+
+    const qreal scaleX = world.m11() * ratio, scaleY = world.m22() * ratio;
+    const bool axisAligned = world.type() <= QTransform::TxScale && scaleX > 0 && scaleY > 0;
+    if (!axisAligned || painter->testRenderHint(QPainter::Antialiasing) ||
+        2 * reach * std::max(scaleX, scaleY) > maxStampSize) {
+        paintEach(painter, pointsIn(visible));
+        return;
+    }
+
+    // Tiles of device pixels, kept while the zoom stays: panning moves the
+    // view by whole pixels, so the tiles drawn before fit again.
+    const QTransform toDevice = world * QTransform::fromScale(ratio, ratio);
+    const QPointF whole(std::floor(toDevice.dx()), std::floor(toDevice.dy()));
+    const QPointF fraction(toDevice.dx() - whole.x(), toDevice.dy() - whole.y());
+    if (tiles.scaleX != scaleX || tiles.scaleY != scaleY || tiles.offset != fraction) {
+        tiles.cache.clear();
+        tiles.scaleX = scaleX;
+        tiles.scaleY = scaleY;
+        tiles.offset = fraction;
+    }
+    const QRect deviceRect(0, 0, int(std::ceil(device->width() * ratio)),
+                           int(std::ceil(device->height() * ratio)));
+    const QRect area = (toDevice.mapRect(visible).toAlignedRect() & deviceRect)
+                           .translated(-int(whole.x()), -int(whole.y()));
+    if (area.isEmpty())
+        return;
+    auto tileIndex = [](int pixel) { return int(std::floor(double(pixel) / tileSize)); };
+    painter->save();
+    painter->resetTransform();
+    for (int row = tileIndex(area.top()); row <= tileIndex(area.bottom()); ++row) {
+        for (int column = tileIndex(area.left()); column <= tileIndex(area.right()); ++column) {
+            const quint64 key = (quint64(quint32(column)) << 32) | quint32(row);
+            QImage* tile = tiles.cache.object(key);
+            if (!tile) {
+                tile = new QImage(renderTile(column, row));
+                tile->setDevicePixelRatio(ratio);
+                const int cost = tile->isNull() ? 1 : int(tile->sizeInBytes() / 1024);
+                tiles.cache.insert(key, tile, cost);
+                tile = tiles.cache.object(key);
+            }
+            if (tile && !tile->isNull())
+                painter->drawImage(QPointF((column * tileSize + whole.x()) / ratio,
+                                           (row * tileSize + whole.y()) / ratio),
+                                   *tile);
+        }
+    }
+    painter->restore();
+}

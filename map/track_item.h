@@ -1,0 +1,87 @@
+// The survey track as one scene item: a red circle per point, in track order,
+// drawn in one pass however many points there are.
+#pragma once
+
+#include <QCache>
+#include <QColor>
+#include <QGraphicsItem>
+#include <QImage>
+#include <QPen>
+#include <QVector>
+
+class TrackItem : public QGraphicsItem
+{
+public:
+    enum { Type = UserType + 1 };
+
+    // Points in scene (map pixel) coordinates; each gets a circle of `radius`
+    // map pixels centred on it. A negative radius counts as 0.
+    TrackItem(QVector<QPointF> points, qreal radius, QGraphicsItem* parent = nullptr);
+
+    int type() const override { return Type; }
+    QRectF boundingRect() const override;
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget* widget) override;
+
+    const QVector<QPointF>& points() const { return trackPoints; }
+    qreal radius() const { return markerRadius; }
+    // The circle's rectangle around a point, in the point's own coordinates.
+    QRectF markerRect() const;
+    QPen pen() const;
+    QBrush brush() const;
+
+    // Indices of the points that lie in `rect` (edges included), in track order.
+    QVector<int> pointsIn(const QRectF& rect) const;
+
+private:
+    // Points bucketed by a uniform grid over their extent, each bucket in
+    // track order: the visible part of the track without a scan.
+    struct Grid
+    {
+        QRectF extent;
+        int columns = 0;
+        int rows = 0;
+        qreal cellWidth = 1;
+        qreal cellHeight = 1;
+        QVector<int> cellStart; // columns * rows + 1 offsets into `order`
+        QVector<int> order;     // point indices sorted by cell
+    };
+    // One circle as the device pixels the toolkit itself paints for it, kept
+    // as one span per row (the circle is convex and drawn in one colour), for
+    // each quarter-pixel offset of the point.
+    struct Span
+    {
+        int dy, x0, x1;
+    };
+    static constexpr int phases = 4;
+    struct Stamps
+    {
+        qreal scaleX = 0;
+        qreal scaleY = 0;
+        QVector<Span> byPhase[phases * phases];
+        bool built[phases * phases] = {};
+    };
+    // Device pixels of the track, drawn for one zoom and kept while it lasts.
+    struct Tiles
+    {
+        qreal scaleX = 0;
+        qreal scaleY = 0;
+        QPointF offset; // the fraction of a pixel the view is shifted by
+        QCache<quint64, QImage> cache;
+    };
+    static constexpr int tileSize = 256;
+
+    void buildGrid();
+    QImage renderTile(int column, int row) const;
+    const QVector<Span>& stampFor(int phaseX, int phaseY) const;
+    QRgb colourOf(int index) const;
+    void paintEach(QPainter* painter, const QVector<int>& indices) const;
+
+    QVector<QPointF> trackPoints;
+    qreal markerRadius;
+    QColor markerColour;
+    QRectF bounds;
+    Grid grid;
+    mutable Stamps stamps;
+    mutable Tiles tiles;
+    mutable QVector<int> pixelOwner;
+};
