@@ -44,6 +44,18 @@ DistanceDialog::~DistanceDialog()
     delete ui;
 }
 
+void DistanceDialog::done(int result)
+{
+    // Closed while stepped aside: QDialog ends its modal run only when it
+    // hides the dialog itself, so come back first.
+    if (pendingPoint >= 0) {
+        pendingPoint = -1;
+        map->cancelPointPick();
+        show();
+    }
+    QDialog::done(result);
+}
+
 void DistanceDialog::on_btn_clear_clicked()
 {
     map->clearMeasurement();

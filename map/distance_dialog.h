@@ -15,6 +15,8 @@ public:
     explicit DistanceDialog(TOrvisk* map, QWidget* parent = nullptr);
     ~DistanceDialog() override;
 
+    void done(int result) override;
+
 private slots:
     void on_btn_clear_clicked();
     void on_btn_point1_clicked();

@@ -222,7 +222,8 @@ void TOrvisk::saveSettings()
     QSettings settings;
     settings.beginGroup(settingsGroup);
     settings.setValue(scaleFactorKey, scaleFactor);
-    settings.setValue(centerKey, mapToScene(viewport()->rect().center()));
+    settings.setValue(centerKey,
+                      viewportTransform().inverted().map(QRectF(viewport()->rect()).center()));
     settings.endGroup();
 }
 
