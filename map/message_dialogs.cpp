@@ -51,8 +51,8 @@ void showCriticalMessage(const QString& text)
 
 void showCriticalMessage(QWidget* parent, const QString& title, const QString& text)
 {
-    if (detail::sink()) {
-        detail::sink()(text);
+    if (messageSink()) {
+        messageSink()(text);
         return;
     }
     QMessageBox::critical(parent, title, text);
