@@ -4,11 +4,32 @@
 
 #define MXX_TABLE_FAMILY M30
 #define MXX_TABLE_FILE "m30_commands.def"
+#define MXX_TABLE_ROWS_DECLARED
 #define M30_COMMAND MXX_TABLE_ROW
 #include "mxx_command_table.inc"
 #undef M30_COMMAND
 
 namespace {
+
+// The sharing table has one line per row, in the table's order.
+#define M30_SHARED(row, ...) M30_row_##row,
+#define M30_SHARED_ROW(row, ...) M30_row_##row,
+constexpr M30_row kSharedRows[] = {
+#include "m30_shared.def"
+};
+#undef M30_SHARED
+#undef M30_SHARED_ROW
+
+constexpr bool sharedRowsInOrder()
+{
+    int i = 0;
+    for (M30_row row : kSharedRows)
+        if (row != i++)
+            return false;
+    return i == M30_row_count;
+}
+static_assert(sharedRowsInOrder(),
+              "m30_shared.def: one line per row of m30_commands.def, in order");
 
 int exchange(int conn, const MXX_command& c, const uint8_t* request, void* response,
              uint32_t* response_size, int wait)

@@ -17,6 +17,19 @@
 extern const MXX_command M30_commands[];
 extern const int M30_command_count;
 
+// Row indices into M30_commands, for the sets derived from this one
+// (m30_shared.def).
+enum M30_row {
+#define M30_COMMAND(name, code, request, response, timeout, form) M30_row_##name,
+#include "m30_commands.def"
+#undef M30_COMMAND
+    M30_row_count
+};
+
+// For the headers of the sets derived from this one: the M30 function of a
+// shared row under the family's name (on is the family's column, 0 or 1).
+#define M30_SHARE(family, row, on) MXX_WHEN_##on(inline constexpr auto& family##_##row = M30_##row;)
+
 // Opaque records by size. spectrum_data is the host's own spectrum record that
 // uploadCalibSpect reads: u32 channel count at 0, 16 calibration bytes at 106,
 // u32 counts from 124 (room for 1024 channels). The nuclide library travels

@@ -6,7 +6,8 @@
 // wait flag: IN the request of `request` bytes, OUT a response buffer with room
 // for `response` bytes (no answer data is asked for when it is null), STATUS
 // the answer's status byte. CUSTOM functions are written by hand beside the
-// table. Every function is one exchange of MXX_send_cmd.
+// table. Every function is one exchange of MXX_send_cmd, except the rows that
+// are files of the M23 data-buffer transfer (m23_comm.h), which have a path.
 #ifndef ORVISK_MXX_COMMAND_H
 #define ORVISK_MXX_COMMAND_H
 
@@ -19,7 +20,8 @@ struct MXX_command
     int request;  // bytes
     int response; // bytes; the largest answer where it varies
     int timeout_ms;
-    int form; // MXX_form bits
+    int form;         // MXX_form bits
+    const char* path; // a file of the M23 transfer; nullptr for a plain command
 };
 
 enum MXX_form {
@@ -56,6 +58,10 @@ int MXX_command_send(int conn, const MXX_command& cmd, const void* in, void* out
 #define MXX_PASS_IN_STATUS request, nullptr, status
 #define MXX_PASS_OUT_STATUS nullptr, response, status
 #define MXX_PASS_IN_OUT_STATUS request, response, status
+
+// A table column of 0 and 1 (which families share a row) selects text.
+#define MXX_WHEN_0(...)
+#define MXX_WHEN_1(...) __VA_ARGS__
 
 // Declares and defines `fn` for a table row; CUSTOM rows expand to nothing.
 #define MXX_DECLARE_COMMAND(fn, form) MXX_DECLARE_##form(fn)
