@@ -20,6 +20,16 @@ inline QString tcpString(std::uint16_t port)
     return QStringLiteral("tcp:127.0.0.1:%1").arg(port);
 }
 
+// The identity query waits only 100 ms: a slow (sanitizer) build may miss
+// an answer, so the text is asked for until it comes.
+inline QString readSerial(const M17Protocol& m17)
+{
+    QString text;
+    for (int i = 0; i < 5 && text.isEmpty(); ++i)
+        text = m17.getSerial();
+    return text;
+}
+
 class InstrumentSession
 {
 public:

@@ -1,5 +1,6 @@
 #include "instrument_session.h"
 
+#include <m17_comm.h>
 #include <mxx_comm.h>
 
 #include <QDateTime>
@@ -46,13 +47,16 @@ private slots:
 
     void serialShortAndOverlong()
     {
-        const QString serial = QString::fromStdString(s->sim.instruments()[0].serial);
-        QCOMPARE(s->m17->getSerial(), serial);
+        auto serial = [this] { return testing::readSerial(*s->m17); };
+        QCOMPARE(serial(), QString::fromStdString(s->sim.instruments()[0].serial));
         auto inst = s->instrument();
         inst->set_rule(8007, sim::Rule::reply({'C', '1', '2'}));
-        QCOMPARE(s->m17->getSerial(), QStringLiteral("C12"));
+        QCOMPARE(serial(), QStringLiteral("C12"));
         // More than the 8-byte capacity: the exchange succeeds, nothing is taken.
         inst->set_rule(8007, sim::Rule::reply(sim::Bytes(9, 'D')));
+        char text[9] = {};
+        QTRY_COMPARE(M17_get_serial(s->device.connId(), text, 1), 0);
+        QCOMPARE(text[0], char(0));
         QCOMPARE(s->m17->getSerial(), QString());
         inst->clear_rule(8007);
     }
@@ -63,7 +67,7 @@ private slots:
         QVERIFY(s->m17->setSerial(QStringLiteral("C7654321XYZ")));
         QCOMPARE(inst->last_request(8104)->payload,
                  (sim::Bytes{'C', '7', '6', '5', '4', '3', '2', '1'}));
-        QCOMPARE(s->m17->getSerial(), QStringLiteral("C7654321"));
+        QCOMPARE(testing::readSerial(*s->m17), QStringLiteral("C7654321"));
         QVERIFY(s->m17->setSerial(QStringLiteral("C1")));
         QCOMPARE(inst->last_request(8104)->payload, (sim::Bytes{'C', '1', 0, 0, 0, 0, 0, 0}));
         QVERIFY(s->m17->setSerial(QString::fromStdString(s->sim.instruments()[0].serial)));

@@ -1,0 +1,98 @@
+#include "survey_download.h"
+
+#include <m30_protocol.h>
+#include <mxx_bytes.h>
+#include <mxx_comm.h>
+
+#include <algorithm>
+
+SurveyRecord decodeSurveyRecord(const char* bytes, uint32_t index)
+{
+    SurveyRecord r;
+    r.index = index;
+    r.time = MXX_get_u32(bytes + M30_SURVEY_TIME);
+    const uint32_t count =
+        std::min<uint32_t>(MXX_get_u32(bytes + M30_SURVEY_POINT_COUNT), M30_SURVEY_MAX_POINTS);
+    for (uint32_t j = 0; j < count; ++j) {
+        const char* p = bytes + M30_SURVEY_POINTS + M30_SURVEY_POINT_SIZE * j;
+        if (MXX_get_u32(p) != 0)
+            r.points.push_back({MXX_get_f32(p + 4), MXX_get_f32(p + 8)});
+    }
+    return r;
+}
+
+SurveyDownload::SurveyDownload(M30Protocol& protocol, int connection, QDateTime oldest)
+    : m_protocol(protocol), m_connection(connection), m_oldest(std::move(oldest))
+{
+}
+
+bool SurveyDownload::fetchIndices()
+{
+    m_indices.assign(kMaxIndices, 0);
+    int count = 0;
+    if (!m_protocol.txBuffDownload(M30_TX_KIND_INDEX_LIST, 0, 1, kMaxIndices, 0, 0, &count, nullptr,
+                                   nullptr, reinterpret_cast<char*>(m_indices.data()),
+                                   kMaxIndices * 4, nullptr)) {
+        m_indices.clear();
+        return false;
+    }
+    m_cut = count > kMaxIndices;
+    m_indices.resize(static_cast<size_t>(std::clamp(count, 0, kMaxIndices)));
+    return true;
+}
+
+bool SurveyDownload::linkOpen() const
+{
+    return MXX_get_conn_state_id(m_connection) == kConnected;
+}
+
+bool SurveyDownload::fetchRecord(uint32_t index, SurveyRecord& record)
+{
+    char bytes[M30_SURVEY_RECORD_SIZE];
+    for (int attempt = 0; attempt <= kRetries; ++attempt) {
+        std::fill(std::begin(bytes), std::end(bytes), 0);
+        int scratch = 0, total = 0;
+        if (m_protocol.txBuffDownload(M30_TX_KIND_RECORD, 0, static_cast<int>(index), 1, 0, 0,
+                                      &scratch, nullptr, nullptr, bytes, sizeof bytes, &total) &&
+            total > 0) {
+            record = decodeSurveyRecord(bytes, index);
+            return true;
+        }
+        if (!linkOpen())
+            return false;
+    }
+    return false;
+}
+
+SurveyDownload::End SurveyDownload::fetchRecords(const RecordSeen& seen)
+{
+    const uint32_t oldest =
+        m_oldest.isValid() ? static_cast<uint32_t>(std::max<qint64>(m_oldest.toSecsSinceEpoch(), 0))
+                           : 0;
+    const int count = static_cast<int>(m_indices.size());
+    int failedInRow = 0;
+    for (int i = 0; i < count; ++i) {
+        if (!linkOpen())
+            return End::LinkLost;
+        const uint32_t index = m_indices[static_cast<size_t>(count - 1 - i)];
+        SurveyRecord record;
+        ++m_tried;
+        const bool ok = fetchRecord(index, record);
+        if (ok && record.time < oldest)
+            return End::PeriodEnded;
+        if (ok) {
+            ++m_inPeriod;
+            failedInRow = 0;
+        } else {
+            m_missing.push_back(index);
+            if (!linkOpen())
+                return End::LinkLost;
+            ++failedInRow;
+        }
+        if (!seen(i, ok ? &record : nullptr))
+            return End::Cancelled;
+        if (failedInRow >= kSilentAfter)
+            return End::InstrumentSilent;
+    }
+    return End::Complete;
+}

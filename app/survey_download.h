@@ -1,0 +1,84 @@
+// The survey download from a connected M30 instrument, as the window and the
+// command-line downloader run it: the record index list, then every record
+// newest first, each tried again when it fails, until the list ends, the
+// chosen period ends, the caller cancels, or the link or the instrument is
+// lost.
+#pragma once
+
+#include <m30_comm.h>
+
+#include <QDateTime>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+class M30Protocol;
+
+struct SurveyPoint
+{
+    double latitude = 0;
+    double longitude = 0;
+};
+
+struct SurveyRecord
+{
+    uint32_t index = 0;
+    uint32_t time = 0;               // seconds since 1970 UTC
+    std::vector<SurveyPoint> points; // the flagged ones, in record order
+};
+
+// Reads a 3436-byte record: its time and, of at most the 60 entries the
+// record has room for, the points whose flag is set.
+SurveyRecord decodeSurveyRecord(const char* bytes, uint32_t index);
+
+class SurveyDownload
+{
+public:
+    static constexpr int kMaxIndices = 10000;
+    static constexpr int kRetries = 2;     // further tries of a failed record
+    static constexpr int kSilentAfter = 3; // records failing in a row
+    static constexpr int kConnected = 2;   // transport state of an open link
+
+    enum class End {
+        Complete,         // every record of the list was tried
+        PeriodEnded,      // a record older than the period came
+        Cancelled,        // the caller asked to stop
+        LinkLost,         // the connection closed
+        InstrumentSilent, // records failed in a row
+    };
+
+    // `oldest`: records older than this end the download; invalid keeps all.
+    SurveyDownload(M30Protocol& protocol, int connection, QDateTime oldest = {});
+
+    // The index list; false when the instrument refused it. A list longer
+    // than kMaxIndices is cut there (listCut() tells).
+    bool fetchIndices();
+    const std::vector<uint32_t>& indices() const { return m_indices; }
+    bool listCut() const { return m_cut; }
+
+    // Called after each record tried: its position from the newest (0 up),
+    // the record, or null when it could not be downloaded. Returning false
+    // stops the download after it.
+    using RecordSeen = std::function<bool(int position, const SurveyRecord* record)>;
+
+    // Fetches the records newest first.
+    End fetchRecords(const RecordSeen& seen);
+
+    int inPeriod() const { return m_inPeriod; }                        // records kept
+    const std::vector<uint32_t>& missing() const { return m_missing; } // failed after retries
+    int tried() const { return m_tried; }
+
+private:
+    bool fetchRecord(uint32_t index, SurveyRecord& record);
+    bool linkOpen() const;
+
+    M30Protocol& m_protocol;
+    int m_connection;
+    QDateTime m_oldest;
+    std::vector<uint32_t> m_indices;
+    bool m_cut = false;
+    int m_inPeriod = 0;
+    int m_tried = 0;
+    std::vector<uint32_t> m_missing;
+};

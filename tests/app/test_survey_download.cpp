@@ -1,0 +1,203 @@
+#include "instrument_session.h"
+#include "survey_download.h"
+
+#include <mxx_bytes.h>
+
+#include <QTest>
+
+#include <cstring>
+
+using testing::InstrumentSession;
+
+namespace {
+
+sim::SimOptions withRecords(std::size_t n)
+{
+    sim::SimOptions o = session::loopback_options();
+    o.records = n;
+    return o;
+}
+
+// The flagged points of a simulated record.
+std::vector<SurveyPoint> expectedPoints(const sim::SurveyRecord& r)
+{
+    std::vector<SurveyPoint> out;
+    for (const sim::SurveyPoint& p : r.points)
+        if (p.fix)
+            out.push_back({p.latitude, p.longitude});
+    return out;
+}
+
+bool samePoints(const std::vector<SurveyPoint>& a, const std::vector<SurveyPoint>& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        // The record carries single-precision floats: 4e-6 degrees apart here.
+        if (qAbs(a[i].latitude - b[i].latitude) > 4e-6 ||
+            qAbs(a[i].longitude - b[i].longitude) > 4e-6)
+            return false;
+    return true;
+}
+
+const sim::SurveyRecord* recordOf(const InstrumentSession& s, uint32_t index)
+{
+    return s.store().find(index);
+}
+
+} // namespace
+
+class TestSurveyDownload : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QCOMPARE(MXX_init(nullptr, nullptr, nullptr), 0); }
+    void cleanupTestCase() { MXX_shut(); }
+
+    void decodesFlaggedPointsOnly()
+    {
+        char bytes[M30_SURVEY_RECORD_SIZE] = {};
+        MXX_put_u32(bytes + 4, 1796000000);
+        MXX_put_u32(bytes + 8, 3);
+        auto point = [&](int i, uint32_t flag, float lat, float lon) {
+            char* p = bytes + 1520 + 32 * i;
+            MXX_put_u32(p, flag);
+            MXX_put_f32(p + 4, lat);
+            MXX_put_f32(p + 8, lon);
+        };
+        point(0, 1, 57.5f, 24.25f);
+        point(1, 0, 11.f, 12.f);
+        point(2, 7, 0.f, 0.f);
+        point(3, 1, 9.f, 9.f); // beyond the count
+        SurveyRecord r = decodeSurveyRecord(bytes, 42);
+        QCOMPARE(r.index, 42u);
+        QCOMPARE(r.time, 1796000000u);
+        QVERIFY(samePoints(r.points, {{57.5, 24.25}, {0, 0}}));
+
+        // A count past the record's room reads its 60 entries, never beyond.
+        MXX_put_u32(bytes + 8, 100000);
+        for (int i = 0; i < 60; ++i)
+            point(i, 1, float(i), float(-i));
+        QCOMPARE(decodeSurveyRecord(bytes, 0).points.size(), std::size_t(60));
+        char zeros[M30_SURVEY_RECORD_SIZE] = {};
+        QVERIFY(decodeSurveyRecord(zeros, 0).points.empty());
+    }
+
+    void newestFirstUntilThePeriodEnds()
+    {
+        InstrumentSession s(withRecords(40));
+        QVERIFY(s.connect());
+        const auto& records = s.store().records();
+        // The period takes in the newest 25 records.
+        const uint32_t oldestKept = records[records.size() - 25].time;
+        SurveyDownload download(*s.m30, s.device.connId(),
+                                QDateTime::fromSecsSinceEpoch(oldestKept));
+        QVERIFY(download.fetchIndices());
+        QCOMPARE(download.indices().size(), records.size());
+        QVERIFY(!download.listCut());
+        std::vector<uint32_t> order;
+        const auto end = download.fetchRecords([&](int position, const SurveyRecord* r) {
+            if (!r)
+                return false;
+            order.push_back(r->index);
+            const sim::SurveyRecord* expected = recordOf(s, r->index);
+            return position == int(order.size()) - 1 && expected &&
+                   samePoints(r->points, expectedPoints(*expected));
+        });
+        QCOMPARE(end, SurveyDownload::End::PeriodEnded);
+        QCOMPARE(download.inPeriod(), 25);
+        QCOMPARE(order.size(), std::size_t(25));
+        for (std::size_t i = 0; i < order.size(); ++i)
+            QCOMPARE(order[i], records[records.size() - 1 - i].index);
+        QVERIFY(download.missing().empty());
+    }
+
+    void aLossyInstrumentLosesOnlyWhatNeverCame()
+    {
+        sim::SimOptions o = withRecords(12);
+        o.faults.drop = 0.05;
+        o.faults.corrupt = 0.05;
+        o.faults.seed = 11;
+        InstrumentSession s(o);
+        QVERIFY(s.connect());
+        SurveyDownload download(*s.m30, s.device.connId());
+        // The list itself may need asking again on such a link.
+        bool listed = false;
+        for (int i = 0; i < 3 && !listed; ++i)
+            listed = download.fetchIndices();
+        QVERIFY(listed);
+        int seen = 0, good = 0;
+        const auto end = download.fetchRecords([&](int, const SurveyRecord* r) {
+            ++seen;
+            if (r) {
+                const sim::SurveyRecord* expected = recordOf(s, r->index);
+                good += expected && samePoints(r->points, expectedPoints(*expected));
+            }
+            return true;
+        });
+        QCOMPARE(end, SurveyDownload::End::Complete);
+        QCOMPARE(seen, 12);
+        QCOMPARE(good + int(download.missing().size()), 12);
+        QCOMPARE(good, download.inPeriod());
+        QVERIFY(good >= 10);
+    }
+
+    void endsAtOnceWhenTheLinkDrops()
+    {
+        sim::SimOptions o = withRecords(50);
+        o.faults.disconnect_after = 30; // the link goes in the middle of the records
+        InstrumentSession s(o);
+        QVERIFY(s.connect());
+        SurveyDownload download(*s.m30, s.device.connId());
+        QVERIFY(download.fetchIndices());
+        int seen = 0;
+        const auto end = download.fetchRecords([&](int, const SurveyRecord*) {
+            ++seen;
+            return true;
+        });
+        QCOMPARE(end, SurveyDownload::End::LinkLost);
+        QVERIFY(seen < 10);
+        QVERIFY(download.missing().size() <= 1);
+    }
+
+    void endsWhenRecordsFailInARow()
+    {
+        InstrumentSession s(withRecords(20));
+        QVERIFY(s.connect());
+        SurveyDownload download(*s.m30, s.device.connId());
+        QVERIFY(download.fetchIndices());
+        int seen = 0;
+        const auto end = download.fetchRecords([&](int position, const SurveyRecord*) {
+            ++seen;
+            if (position == 3) // the instrument stops serving records
+                s.instrument()->set_rule(8412, sim::Rule::fail(1));
+            return true;
+        });
+        QCOMPARE(end, SurveyDownload::End::InstrumentSilent);
+        QCOMPARE(seen, 4 + SurveyDownload::kSilentAfter);
+        QCOMPARE(download.missing().size(), std::size_t(SurveyDownload::kSilentAfter));
+        // Each failed record was asked for three times.
+        const uint32_t failed = download.missing().front();
+        int prepares = 0;
+        for (const sim::Frame& f : s.instrument()->received())
+            prepares += f.code == 8411 && MXX_get_u32(f.payload.data() + 8) == failed;
+        QCOMPARE(prepares, 1 + SurveyDownload::kRetries);
+    }
+
+    void cancelStopsAfterTheCurrentRecord()
+    {
+        InstrumentSession s(withRecords(10));
+        QVERIFY(s.connect());
+        SurveyDownload download(*s.m30, s.device.connId());
+        QVERIFY(download.fetchIndices());
+        int seen = 0;
+        QCOMPARE(download.fetchRecords([&](int, const SurveyRecord*) { return ++seen < 3; }),
+                 SurveyDownload::End::Cancelled);
+        QCOMPARE(seen, 3);
+        QCOMPARE(download.inPeriod(), 3);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSurveyDownload)
+#include "test_survey_download.moc"
