@@ -1,6 +1,7 @@
 #include "button_fit.h"
 
 #include <QEvent>
+#include <QFontMetrics>
 #include <QPushButton>
 #include <QRegularExpression>
 
@@ -10,6 +11,8 @@ namespace {
 
 constexpr int minPadding = 3;
 constexpr int minIcon = 16;
+// Bold text at this size is still read at arm's length.
+constexpr int minPointSize = 14;
 // The style's own frame around the padding, top and bottom together.
 constexpr int frameHeight = 6;
 
@@ -19,12 +22,15 @@ public:
     ButtonFit(QPushButton* button) : QObject(button), button(button)
     {
         fullIcon = button->iconSize();
+        fullFont = button->font();
         const QRegularExpression padding(QStringLiteral("padding:\\s*(\\d+)px"));
         styleSheet = button->styleSheet();
         const QRegularExpressionMatch match = padding.match(styleSheet);
         fullPadding = match.hasMatch() ? match.captured(1).toInt() : minPadding;
         currentPadding = fullPadding;
-        button->setMinimumHeight(button->fontMetrics().height() + 2 * minPadding + frameHeight);
+        QFont smallest = fullFont;
+        smallest.setPointSize(std::min(minPointSize, fullFont.pointSize()));
+        button->setMinimumHeight(QFontMetrics(smallest).height() + 2 * minPadding + frameHeight);
         button->installEventFilter(this);
     }
 
@@ -39,7 +45,14 @@ private:
     void fit()
     {
         const int height = button->height();
-        const int text = button->fontMetrics().height();
+        // The text gives way last, and only as far as it must.
+        QFont font = fullFont;
+        while (font.pointSize() > minPointSize &&
+               QFontMetrics(font).height() + 2 * minPadding + frameHeight > height)
+            font.setPointSize(font.pointSize() - 1);
+        if (font.pointSize() != button->font().pointSize())
+            button->setFont(font);
+        const int text = QFontMetrics(font).height();
         const int content = std::max(text, std::min(fullIcon.height(), minIcon * 2));
         const int padding =
             std::clamp((height - frameHeight - content) / 2, minPadding, fullPadding);
@@ -58,6 +71,7 @@ private:
 
     QPushButton* button;
     QSize fullIcon;
+    QFont fullFont;
     QString styleSheet;
     int fullPadding = 0;
     int currentPadding = 0;

@@ -123,7 +123,7 @@ void TestMapTools::windowFitsASmallScreen()
                              "btnDistance", "btnSettings", "btnQuit"}) {
         auto* button = child<QPushButton>(&window, name);
         QVERIFY2(button->height() >= button->fontMetrics().height() + 6, name);
-        QCOMPARE(button->font().pointSize(), 22);
+        QVERIFY2(button->font().pointSize() >= 14, name);
         QVERIFY2(button->iconSize().height() >= 16, name);
         QVERIFY2(button->iconSize().height() < 64, name); // they gave way
         QVERIFY2(button->iconSize().height() <= button->height(), name);
@@ -132,6 +132,7 @@ void TestMapTools::windowFitsASmallScreen()
     // On a big screen they grow back to their full size.
     window.resize(1020, 1100);
     QTRY_COMPARE(child<QPushButton>(&window, "btnQuit")->iconSize(), QSize(256, 64));
+    QCOMPARE(child<QPushButton>(&window, "btnQuit")->font().pointSize(), 22);
     QCOMPARE(child<QPushButton>(&window, "btnQuit")->styleSheet(),
              QStringLiteral("padding: 15px;Text-align:left"));
 }
