@@ -1,30 +1,55 @@
 #include "main_window.h"
 
 #include "button_fit.h"
+#include "connect_dialog.h"
 #include "distance_dialog.h"
+#include "download_dialog.h"
 #include "map_settings.h"
+#include "message_dialogs.h"
 #include "settings_dialog.h"
+#include "survey_download.h"
 #include "ui_main_window.h"
 
+#include <m17_protocol.h>
+#include <m30_protocol.h>
+#include <mxx_comm.h>
+#include <mxx_device.h>
+#include <mxx_seeker.h>
+
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QIcon>
+#include <QProgressDialog>
+#include <QRectF>
 #include <QSettings>
 
 #include <cmath>
+#include <cstdio>
 
-namespace detail {
+namespace {
 
 const char* const buttonStyle = "padding: 15px;Text-align:left";
+constexpr int kConnected = 2; // transport state of an open link
+constexpr int kM30 = 12;
 
-} // namespace detail
+void showError(QWidget* parent, const QString& text)
+{
+    ui::showCriticalMessage(parent, QStringLiteral("Error"), text);
+}
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWindow)
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent), ui(new Ui_MainWindow), seeker(std::make_shared<MXXSeeker>()),
+      dev(new MXXDevice), connDialog(new ConnectDialog(seeker, this))
 {
     ui->setupUi(this);
     ui->menuBar->hide();
 
     ConnectSignals();
     RestoreState();
+    m17 = std::make_shared<M17Protocol>();
+    m30 = std::make_shared<M30Protocol>();
 
     const std::pair<QPushButton*, const char*> icons[] = {
         {ui->btnDevice, ":/icons/device.png"},
@@ -37,7 +62,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
     };
     for (const auto& [button, icon] : icons) {
         button->setIcon(QIcon(QString::fromLatin1(icon)));
-        button->setStyleSheet(QString::fromLatin1(detail::buttonStyle));
+        button->setStyleSheet(QString::fromLatin1(buttonStyle));
     }
     // On a small screen the buttons give up height instead of pushing the
     // status label off the screen.
@@ -51,10 +76,14 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
     orvisk->createScene(trackR);
     orvisk->loadSettings();
     connect(orvisk, &TOrvisk::measurementChanged, this, &MainWindow::ShowMeasurement);
+    UpdateStatus();
 }
 
+// The device closes its link before the seeker, released with the
+// connection dialog, shuts the command layer down.
 MainWindow::~MainWindow()
 {
+    delete dev;
     delete ui;
 }
 
@@ -72,6 +101,11 @@ void MainWindow::ConnectSignals()
     connect(ui->btnDistance, &QPushButton::clicked, this, &MainWindow::OnBtnDistanceClicked);
     connect(ui->btnSettings, &QPushButton::clicked, this, &MainWindow::OnBtnSettingsClicked);
     connect(ui->btnQuit, &QPushButton::clicked, this, &MainWindow::OnBtnQuitClicked);
+    connect(dev, &MXXDevice::connected, this, &MainWindow::OnDevConnected, Qt::QueuedConnection);
+    connect(dev, &MXXDevice::disconnected, this, &MainWindow::OnDevDisconnected,
+            Qt::QueuedConnection);
+    connect(dev, &MXXDevice::connectionError, this, &MainWindow::OnDevConnectionError,
+            Qt::QueuedConnection);
 }
 
 void MainWindow::SaveState()
@@ -97,12 +131,154 @@ void MainWindow::RestoreState()
     restoreState(state, 0);
 }
 
-// The connection workflow and the download come with their own windows;
-// until then these buttons do nothing.
-void MainWindow::OnBtnDeviceClicked() {}
-void MainWindow::OnBtnDownloadClicked() {}
-void MainWindow::OnBtnConnectClicked() {}
-void MainWindow::OnBtnDisconnectClicked() {}
+void MainWindow::OnBtnDeviceClicked()
+{
+    if (!connDialog->execute())
+        return;
+    connString = connDialog->connectionString();
+    SaveState();
+}
+
+void MainWindow::OnBtnConnectClicked()
+{
+    if (dev->connect(connString)) {
+        status = 3;
+    } else {
+        showError(this, QStringLiteral("Device connection create error!"));
+        status = 2;
+    }
+    UpdateStatus();
+}
+
+void MainWindow::OnBtnDisconnectClicked()
+{
+    dev->disconnect();
+}
+
+void MainWindow::OnDevConnected()
+{
+    status = 1;
+    // The device forgets its protocols when a connection closes.
+    dev->registerProtocol(m17);
+    dev->registerProtocol(m30);
+    UpdateStatus();
+}
+
+void MainWindow::OnDevConnectionError()
+{
+    status = 2;
+    UpdateStatus();
+}
+
+void MainWindow::OnDevDisconnected()
+{
+    status = 0;
+    UpdateStatus();
+}
+
+void MainWindow::UpdateStatus()
+{
+    static const char* const texts[] = {"Disconnected", "Connected", "Connection error!",
+                                        "Connecting..."};
+    if (status >= 0 && status < 4)
+        ui->lblStatus->setText(QString::fromLatin1(texts[status]));
+}
+
+void MainWindow::OnBtnDownloadClicked()
+{
+    DownloadDialog periodDialog;
+    if (periodDialog.exec() != QDialog::Accepted)
+        return;
+    lastDaysValue = periodDialog.days();
+    const DownloadPeriod period = periodDialog.period();
+
+    QProgressDialog progress(QStringLiteral("Connecting device..."), QStringLiteral("Cancel"), 0,
+                             100, this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.show();
+    if (MXX_get_conn_state_id(dev->connId()) != kConnected) {
+        showError(this, QStringLiteral("Device not connected!"));
+        return;
+    }
+    if (dev->type() != kM30) {
+        showError(this, QStringLiteral("Incompatible device!"));
+        dev->disconnect();
+        return;
+    }
+    m17->getSerial();
+    progress.setLabelText(QStringLiteral("Downloading data..."));
+    progress.setValue(10);
+    QCoreApplication::processEvents();
+
+    const QDateTime now = QDateTime::currentDateTime();
+    SurveyDownload download(*m30, dev->connId(), period.oldest(now));
+    if (!download.fetchIndices()) {
+        showError(this, QStringLiteral("Download survey indices failed!"));
+        return;
+    }
+    const int count = static_cast<int>(download.indices().size());
+    if (download.listCut())
+        std::printf("The index list was cut at %d records.\n", count);
+    std::printf("Downloading %d records.\n", count);
+    std::fflush(stdout);
+    TOrvisk* orvisk = ui->Orvisk;
+    orvisk->clearTrack();
+    const SurveyDownload::End end = download.fetchRecords([&](int i, const SurveyRecord* record) {
+        if (record) {
+            std::printf("%d %d\n",
+                        static_cast<int>(QDateTime::fromSecsSinceEpoch(record->time).daysTo(now)),
+                        lastDaysValue);
+            for (const SurveyPoint& p : record->points)
+                orvisk->addTrackPoint(p.latitude, p.longitude);
+        }
+        progress.setValue(static_cast<int>(float(i) / float(count) * 90.0f + 10.0f));
+        QCoreApplication::processEvents();
+        return !progress.wasCanceled();
+    });
+    progress.setValue(100);
+    QCoreApplication::processEvents();
+    orvisk->createScene(trackR);
+    const QVector<QPointF>& track = orvisk->getTrack();
+    if (!track.isEmpty()) {
+        QRectF box(track.first(), track.first());
+        for (const QPointF& p : track)
+            box |= QRectF(p, p);
+        orvisk->centerOn(box.center());
+    }
+    ReportDownload(download, static_cast<int>(end));
+}
+
+// What did not arrive is said once, on standard output with the record
+// indices and in one message box; the track shows whatever came.
+void MainWindow::ReportDownload(const SurveyDownload& download, int ending)
+{
+    const auto end = static_cast<SurveyDownload::End>(ending);
+    const int listed = static_cast<int>(download.indices().size());
+    const int missing = static_cast<int>(download.missing().size());
+    if (end == SurveyDownload::End::PeriodEnded)
+        std::printf("%d records in the period.\n", download.inPeriod());
+    const bool broken =
+        end == SurveyDownload::End::LinkLost || end == SurveyDownload::End::InstrumentSilent;
+    const int wanted =
+        broken || end == SurveyDownload::End::Complete ? listed : download.inPeriod() + missing;
+    const int lost = broken ? listed - download.inPeriod() : missing;
+    if (missing > 0) {
+        std::printf("Records not downloaded:");
+        for (uint32_t index : download.missing())
+            std::printf(" %u", index);
+        std::printf("\n");
+    }
+    std::fflush(stdout);
+    if (lost == 0)
+        return;
+    QString text =
+        QStringLiteral("%1 of %2 records could not be downloaded.").arg(lost).arg(wanted);
+    if (end == SurveyDownload::End::LinkLost)
+        text = QStringLiteral("The connection was lost during the download. ") + text;
+    else if (end == SurveyDownload::End::InstrumentSilent)
+        text = QStringLiteral("The instrument stopped answering. ") + text;
+    showError(this, text);
+}
 
 void MainWindow::OnBtnSettingsClicked()
 {

@@ -5,6 +5,14 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <memory>
+
+class ConnectDialog;
+class M17Protocol;
+class M30Protocol;
+class MXXDevice;
+class MXXSeeker;
+class SurveyDownload;
 class Ui_MainWindow;
 class TOrvisk;
 
@@ -20,6 +28,8 @@ public:
     int lastDays() const { return lastDaysValue; }
     int trackRadius() const { return trackR; }
     TOrvisk* map() const;
+    MXXDevice* device() const { return dev; }
+    ConnectDialog* connectDialog() const { return connDialog; }
 
 private slots:
     void OnBtnDeviceClicked();
@@ -29,6 +39,9 @@ private slots:
     void OnBtnSettingsClicked();
     void OnBtnDistanceClicked();
     void OnBtnQuitClicked();
+    void OnDevConnected();
+    void OnDevConnectionError();
+    void OnDevDisconnected();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -37,9 +50,16 @@ private:
     void ConnectSignals();
     void SaveState();
     void RestoreState();
+    void UpdateStatus();
+    void ReportDownload(const SurveyDownload& download, int ending);
     void ShowMeasurement();
 
     Ui_MainWindow* ui;
+    std::shared_ptr<MXXSeeker> seeker;
+    std::shared_ptr<M17Protocol> m17;
+    std::shared_ptr<M30Protocol> m30;
+    MXXDevice* dev;
+    ConnectDialog* connDialog;
     QString connString;
     int lastDaysValue = 0;
     int trackR = 0;

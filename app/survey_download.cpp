@@ -30,9 +30,15 @@ bool SurveyDownload::fetchIndices()
 {
     m_indices.assign(kMaxIndices, 0);
     int count = 0;
-    if (!m_protocol.txBuffDownload(M30_TX_KIND_INDEX_LIST, 0, 1, kMaxIndices, 0, 0, &count, nullptr,
-                                   nullptr, reinterpret_cast<char*>(m_indices.data()),
-                                   kMaxIndices * 4, nullptr)) {
+    bool listed = false;
+    for (int attempt = 0; attempt <= kRetries && !listed; ++attempt) {
+        listed = m_protocol.txBuffDownload(
+            M30_TX_KIND_INDEX_LIST, 0, 1, kMaxIndices, 0, 0, &count, nullptr, nullptr,
+            reinterpret_cast<char*>(m_indices.data()), kMaxIndices * 4, nullptr);
+        if (!listed && !linkOpen())
+            break;
+    }
+    if (!listed) {
         m_indices.clear();
         return false;
     }

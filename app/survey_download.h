@@ -51,7 +51,8 @@ public:
     // `oldest`: records older than this end the download; invalid keeps all.
     SurveyDownload(M30Protocol& protocol, int connection, QDateTime oldest = {});
 
-    // The index list; false when the instrument refused it. A list longer
+    // The index list, tried again like a record; false when the instrument
+    // refused it or the link closed. A list longer
     // than kMaxIndices is cut there (listCut() tells).
     bool fetchIndices();
     const std::vector<uint32_t>& indices() const { return m_indices; }

@@ -1,0 +1,293 @@
+// The window's connection workflow and survey download against orvisk-sim.
+#include "download_dialog.h"
+#include "main_window.h"
+#include "message_dialogs.h"
+#include "orvisk.h"
+#include "sim_session.h"
+#include "survey_download.h"
+
+#include <mxx_device.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+
+namespace {
+
+const char* const kMapFolder = "./maps/Korvenix/";
+
+sim::SimOptions options(std::size_t records)
+{
+    sim::SimOptions o = session::loopback_options();
+    o.records = records;
+    o.epoch = 0; // records end shortly before now, as on a real instrument
+    return o;
+}
+
+QString tcpString(const sim::Simulator& s)
+{
+    return QStringLiteral("tcp:127.0.0.1:%1").arg(s.instruments()[0].port);
+}
+
+QString statusText(MainWindow& w)
+{
+    return w.findChild<QLabel*>(QStringLiteral("lblStatus"))->text();
+}
+
+void click(MainWindow& w, const char* button)
+{
+    w.findChild<QPushButton*>(QString::fromLatin1(button))->click();
+}
+
+// Answers the period dialog once it is shown: `choose` sets it up, then
+// Start is pressed (or Cancel, when `choose` returns false).
+void answerPeriodDialog(std::function<bool(DownloadDialog*)> choose)
+{
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, choose] {
+        auto* dialog = qobject_cast<DownloadDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        const bool start = choose(dialog);
+        dialog->findChild<QPushButton*>(start ? "btn_start" : "btn_cancel")->click();
+    });
+    timer->start();
+}
+
+bool chooseAll(DownloadDialog* d)
+{
+    d->findChild<QRadioButton*>("radioButton")->setChecked(true);
+    return true;
+}
+
+// The track the window must draw: the records newest first, as long as they
+// are not older than `oldest`, through the map's own conversion.
+QVector<QPointF> expectedTrack(const std::vector<sim::SurveyRecord>& records, uint32_t oldest = 0)
+{
+    TOrvisk scratch;
+    scratch.loadMapFolder(QString::fromLatin1(kMapFolder));
+    for (auto r = records.rbegin(); r != records.rend() && r->time >= oldest; ++r) {
+        const sim::Bytes bytes = sim::SurveyStore::encode(*r);
+        const SurveyRecord decoded =
+            decodeSurveyRecord(reinterpret_cast<const char*>(bytes.data()), r->index);
+        for (const SurveyPoint& p : decoded.points)
+            scratch.addTrackPoint(p.latitude, p.longitude);
+    }
+    return scratch.getTrack();
+}
+
+// Records the values of the progress dialog the download shows.
+class ProgressWatch : public QObject
+{
+public:
+    ProgressWatch() { qApp->installEventFilter(this); }
+    ~ProgressWatch() override { qApp->removeEventFilter(this); }
+    QList<int> values;
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override
+    {
+        if (e->type() == QEvent::Show)
+            if (auto* dialog = qobject_cast<QProgressDialog*>(o))
+                connect(dialog->findChild<QProgressBar*>(), &QProgressBar::valueChanged, this,
+                        [this](int v) { values.append(v); });
+        return false;
+    }
+};
+
+} // namespace
+
+class TestDownloadWorkflow : public QObject
+{
+    Q_OBJECT
+
+    QStringList messages;
+
+    void connectTo(MainWindow& w)
+    {
+        click(w, "btnConnect");
+        QTRY_COMPARE_WITH_TIMEOUT(statusText(w), QStringLiteral("Connected"), 10000);
+    }
+
+private slots:
+    void init()
+    {
+        messages.clear();
+        ui::setMessageSink([this](const QString& text) { messages.append(text); });
+        QSettings().clear();
+    }
+    void cleanup() { ui::setMessageSink({}); }
+
+    void statusFollowsTheDevice()
+    {
+        sim::Simulator s(options(3));
+        s.start();
+        MainWindow w;
+        QCOMPARE(statusText(w), QStringLiteral("Disconnected"));
+        // No string yet: refused at once.
+        click(w, "btnConnect");
+        QCOMPARE(messages, QStringList{"Device connection create error!"});
+        QCOMPARE(statusText(w), QStringLiteral("Connection error!"));
+
+        QSettings().setValue("ConnectionString", tcpString(s));
+        MainWindow again;
+        // Twice over, so that the protocols are registered on each connection.
+        for (int round = 0; round < 2; ++round) {
+            click(again, "btnConnect");
+            QCOMPARE(statusText(again), QStringLiteral("Connecting..."));
+            QTRY_COMPARE_WITH_TIMEOUT(statusText(again), QStringLiteral("Connected"), 10000);
+            answerPeriodDialog(chooseAll);
+            click(again, "btnDownload");
+            QCOMPARE(again.map()->getTrackLen(),
+                     expectedTrack(s.instruments()[0].store->records()).size());
+            click(again, "btnDisconnect");
+            QTRY_COMPARE(statusText(again), QStringLiteral("Disconnected"));
+        }
+        QCOMPARE(messages.size(), 1);
+    }
+
+    void downloadsTheChosenPeriodNewestFirst()
+    {
+        sim::Simulator s(options(60));
+        s.start();
+        QSettings().setValue("ConnectionString", tcpString(s));
+        MainWindow w;
+        connectTo(w);
+        const auto& records = s.instruments()[0].store->records();
+
+        answerPeriodDialog(chooseAll);
+        click(w, "btnDownload");
+        QCOMPARE(w.map()->getTrack(), expectedTrack(records));
+        QVERIFY(w.map()->getTrackLen() > 0);
+        QVERIFY(messages.isEmpty());
+
+        // The last hour: only the newest records, and the download stops at the first older one.
+        answerPeriodDialog([](DownloadDialog* d) {
+            d->findChild<QRadioButton*>("radioButton_hours")->setChecked(true);
+            d->findChild<QLineEdit*>("edit_hours")->setText("1");
+            return true;
+        });
+        const uint32_t hourAgo = uint32_t(QDateTime::currentSecsSinceEpoch() - 3600);
+        const std::size_t prepares = s.instruments()[0].instrument->count(8411);
+        click(w, "btnDownload");
+        const QVector<QPointF> lastHour = expectedTrack(records, hourAgo);
+        QCOMPARE(w.map()->getTrack(), lastHour);
+        QVERIFY(lastHour.size() < expectedTrack(records).size());
+        int inHour = 0;
+        for (const auto& r : records)
+            inHour += r.time >= hourAgo;
+        // The list, the records of the hour and the first one older.
+        QCOMPARE(s.instruments()[0].instrument->count(8411) - prepares, std::size_t(inHour + 2));
+        QCOMPARE(QSettings().value("LastPeriod").toString(), QStringLiteral("hours"));
+
+        // Cancel sends nothing and keeps the track.
+        const std::size_t infos = s.instruments()[0].instrument->count(8410);
+        answerPeriodDialog([](DownloadDialog*) { return false; });
+        click(w, "btnDownload");
+        QCOMPARE(s.instruments()[0].instrument->count(8410), infos);
+        QCOMPARE(w.map()->getTrack(), lastHour);
+    }
+
+    void progressStepsForFourRecords()
+    {
+        sim::Simulator s(options(4));
+        s.start();
+        QSettings().setValue("ConnectionString", tcpString(s));
+        MainWindow w;
+        connectTo(w);
+        ProgressWatch watch;
+        answerPeriodDialog(chooseAll);
+        click(w, "btnDownload");
+        QCOMPARE(watch.values, (QList<int>{10, 32, 55, 77, 100}));
+    }
+
+    void errorsLeaveTheTrackAlone()
+    {
+        {
+            MainWindow w;
+            answerPeriodDialog(chooseAll);
+            click(w, "btnDownload");
+            QCOMPARE(messages, QStringList{"Device not connected!"});
+        }
+        messages.clear();
+        {
+            sim::SimOptions o = options(3);
+            o.family = "M17";
+            sim::Simulator s(o);
+            s.start();
+            QSettings().setValue("ConnectionString", tcpString(s));
+            MainWindow w;
+            connectTo(w);
+            QCOMPARE(w.device()->type(), 3);
+            answerPeriodDialog(chooseAll);
+            click(w, "btnDownload");
+            QCOMPARE(messages, QStringList{"Incompatible device!"});
+            QTRY_COMPARE(statusText(w), QStringLiteral("Disconnected"));
+        }
+        messages.clear();
+        {
+            sim::Simulator s(options(3));
+            s.start();
+            QSettings().setValue("ConnectionString", tcpString(s));
+            MainWindow w;
+            connectTo(w);
+            answerPeriodDialog(chooseAll);
+            click(w, "btnDownload");
+            const QVector<QPointF> before = w.map()->getTrack();
+            QVERIFY(!before.isEmpty());
+            s.instruments()[0].instrument->set_rule(8411, sim::Rule::fail(3));
+            answerPeriodDialog(chooseAll);
+            click(w, "btnDownload");
+            QCOMPARE(messages, QStringList{"Download survey indices failed!"});
+            QCOMPARE(w.map()->getTrack(), before);
+        }
+    }
+
+    void aLossyInstrumentDrawsWhatArrivedAndSaysWhatDidNot()
+    {
+        sim::SimOptions o = options(10);
+        o.faults.drop = 0.05;
+        o.faults.corrupt = 0.05;
+        o.seed = 3;
+        sim::Simulator s(o);
+        s.start();
+        QSettings().setValue("ConnectionString", tcpString(s));
+        MainWindow w;
+        connectTo(w);
+        answerPeriodDialog(chooseAll);
+        click(w, "btnDownload");
+        // The track is whole records, newest first; those skipped are the ones reported.
+        const auto& records = s.instruments()[0].store->records();
+        const QVector<QPointF> track = w.map()->getTrack();
+        int at = 0, skipped = 0;
+        for (auto r = records.rbegin(); r != records.rend(); ++r) {
+            const QVector<QPointF> one = expectedTrack({*r});
+            if (track.mid(at, one.size()) == one && !one.isEmpty())
+                at += one.size();
+            else
+                ++skipped;
+        }
+        QCOMPARE(at, track.size());
+        if (skipped == 0)
+            QVERIFY(messages.isEmpty());
+        else
+            QCOMPARE(messages,
+                     QStringList{
+                         QStringLiteral("%1 of 10 records could not be downloaded.").arg(skipped)});
+    }
+};
+
+QTEST_MAIN(TestDownloadWorkflow)
+#include "test_download_workflow.moc"
