@@ -1,7 +1,9 @@
 #include "sim/options.h"
 
+#include "sim/data_buffer.h"
 #include "sim/events.h"
 #include "sim/families.h"
+#include "sim/family_sets.h"
 #include "sim/model.h"
 #include "sim/survey_store.h"
 
@@ -140,7 +142,7 @@ std::string help_text()
            "  --help                this text\n"
            "\n"
            "Commands:\n" +
-           kCommandHelp +
+           kCommandHelp + "\n" + kDataBufferHelp + "\n" + kFamilySetHelp +
            "\n"
            "Events (a 20 Hz total every tick; spectra of kinds 1-6 in turn on every\n"
            "other tick; status, alarms and the rest between):\n" +

@@ -143,6 +143,7 @@ Simulator::Simulator(SimOptions options) : options_(std::move(options))
         mc.seed = o.seed + static_cast<std::uint32_t>(i);
         s.model = std::make_shared<Model>(s.instrument, s.store, mc);
         s.model->install();
+        s.set = install_family_set(family->name, *s.instrument, mc.seed);
         s.instrument->pose_as(family->pose);
         Faults f = o.faults;
         f.seed = o.seed * 7919u + static_cast<std::uint32_t>(i);
@@ -202,7 +203,7 @@ void Simulator::start()
     server_.start();
     bool events = false;
     for (const SimInstrument& s : instruments_)
-        events = events || find_family(s.family)->m30_like;
+        events = events || find_family(s.family)->m30_like || s.set.has_events();
     if (options_.events_hz > 0 && events)
         events_ = std::thread([this] { run_events(); });
 }
@@ -253,16 +254,23 @@ void Simulator::run_events()
     const auto period = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(1.0 / options_.events_hz));
     Clock::time_point next = Clock::now();
+    std::uint32_t ticks = 0;
     std::unique_lock<std::mutex> lock(events_mutex_);
     while (!stopping_) {
         next += period;
         if (events_cv_.wait_until(lock, next, [this] { return stopping_; }))
             break;
         lock.unlock();
+        ++ticks;
         for (std::size_t i = 0; i < instruments_.size(); ++i) {
             const SimInstrument& s = instruments_[i];
-            if (find_family(s.family)->m30_like && server_.links_open(*s.instrument) > 0)
-                server_.push(*s.instrument, streams[i].tick());
+            if (server_.links_open(*s.instrument) == 0)
+                continue;
+            std::vector<Frame> frames = find_family(s.family)->m30_like
+                                            ? s.set.adapt(streams[i].tick())
+                                            : s.set.tick(ticks);
+            if (!frames.empty())
+                server_.push(*s.instrument, std::move(frames));
         }
         lock.lock();
         if (Clock::now() > next + 10 * period) // fell far behind: do not burst

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "sim/discovery_responder.h"
+#include "sim/family_sets.h"
 #include "sim/frame_server.h"
 #include "sim/instrument.h"
 #include "sim/model.h"
@@ -58,6 +59,7 @@ struct SimInstrument
     std::shared_ptr<Instrument> instrument;
     std::shared_ptr<const SurveyStore> store;
     std::shared_ptr<Model> model;
+    FamilySet set; // what the family adds: files, items, its own commands
 };
 
 // The stray bytes --garbage writes ahead of every batch: no start mark, and

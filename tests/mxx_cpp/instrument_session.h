@@ -30,6 +30,14 @@ inline QString readSerial(const M17Protocol& m17)
     return text;
 }
 
+// A simulated instrument of `family` in-process on loopback.
+inline sim::SimOptions familyOptions(const char* family)
+{
+    sim::SimOptions o = session::loopback_options();
+    o.family = family;
+    return o;
+}
+
 class InstrumentSession
 {
 public:
@@ -54,12 +62,14 @@ public:
     // protocols; false when any step fails.
     bool connect(std::size_t i = 0)
     {
+        return connectDevice(i) && device.registerProtocol(m17) && device.registerProtocol(m30);
+    }
+
+    // Connects to instrument i and waits for identification, registering nothing.
+    bool connectDevice(std::size_t i = 0)
+    {
         QSignalSpy connected(&device, &MXXDevice::connected);
-        if (!device.connect(connString(i)))
-            return false;
-        if (!connected.wait(5000))
-            return false;
-        return device.registerProtocol(m17) && device.registerProtocol(m30);
+        return device.connect(connString(i)) && connected.wait(5000);
     }
 
     // Back to the model's answers after a test changed rules.

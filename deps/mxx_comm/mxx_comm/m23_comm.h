@@ -22,6 +22,9 @@
 extern const MXX_command M23_commands[];
 extern const int M23_command_count;
 
+MXX_RECORD(M23, buff_info, 28)  // the buffer operation's answer
+MXX_RECORD(M23, status_info, 8) // state and bytes held
+
 enum M23_code {
 #define M23_COMMAND(name, code, request, response, timeout, form) M23_code_##name = code,
 #include "m23_commands.def"

@@ -30,6 +30,12 @@
 extern const MXX_command M24_commands[];
 extern const int M24_command_count;
 
+MXX_RECORD(M24, test_data, 24)
+MXX_RECORD(M24, status, 64)
+MXX_RECORD(M24, params, 128)
+MXX_RECORD(M24, mca_params, 32)
+MXX_RECORD(M24, mca_spect, 16 + 4 * 1024)
+
 #define M24_ITEM_STATUS 1
 #define M24_ITEM_PARAMS_READ 2
 #define M24_ITEM_PARAMS_WRITE 3

@@ -32,6 +32,12 @@
 extern const MXX_command M26_commands[];
 extern const int M26_command_count;
 
+MXX_RECORD(M26, status, 88)
+MXX_RECORD(M26, params, 192)
+MXX_RECORD(M26, mca_params, 18)
+MXX_RECORD(M26, stab_log_info, 16)
+MXX_RECORD(M26, stab_log_entry, 2136)
+
 #define M26_STATUS_SIZE 88
 #define M26_PARAMS_SIZE 192
 #define M26_MCA_PARAMS_SIZE 18
@@ -40,6 +46,7 @@ extern const int M26_command_count;
 #define M26_STAB_ENTRY_HEAD 88
 #define M26_STAB_ENTRY_CHANNELS 512
 #define M26_SPECTRUM_HEAD 24
+#define M26_SPECTRUM_MAX_SIZE (M26_SPECTRUM_HEAD + 4 * 1024)
 
 // The spectrum files below "run/spec".
 #define M26_SPECTRUM_SEC512 "sec512"

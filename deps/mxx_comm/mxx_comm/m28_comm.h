@@ -41,6 +41,19 @@
 extern const MXX_command M28_commands[];
 extern const int M28_command_count;
 
+// Event records: as the M30 records of the same role, and the Cs
+// calibration result of event 10015 (16 bytes: u32 state, u32 result, f32
+// peak channel, f32 FWHM in channels).
+#define M28_EVENT_RECORDS(X)                                                                       \
+    X(M28, keyboard_data, keyboard_data)                                                           \
+    X(M28, total_data, total_data)                                                                 \
+    X(M28, pulse_data, pulse_data)                                                                 \
+    X(M28, status, status)                                                                         \
+    X(M28, progress_indication, progress_indication)                                               \
+    X(M28, connman_data, connman_data)
+M28_EVENT_RECORDS(M30_DERIVED_RECORD)
+MXX_RECORD(M28, cs_calib_data, 16)
+
 #define M28_TEXT_FIELD 32
 #define M28_PATH_FIELD 64
 #define M28_FILE_LIST_SIZE 2052

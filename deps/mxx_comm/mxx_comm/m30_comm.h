@@ -26,6 +26,13 @@ enum M30_row {
     M30_row_count
 };
 
+// The event records of the sets derived from this one: types of their own,
+// laid out as the M30 record of the same role.
+#define M30_DERIVED_RECORD(family, name, m30)                                                      \
+    struct family##_##name : M30_##m30                                                             \
+    {                                                                                              \
+    };
+
 // For the headers of the sets derived from this one: the M30 function of a
 // shared row under the family's name (on is the family's column, 0 or 1).
 #define M30_SHARE(family, row, on) MXX_WHEN_##on(inline constexpr auto& family##_##row = M30_##row;)

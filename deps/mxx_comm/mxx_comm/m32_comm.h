@@ -26,6 +26,13 @@
 extern const MXX_command M32_commands[];
 extern const int M32_command_count;
 
+MXX_RECORD(M32, status, 56)
+MXX_RECORD(M32, params, 252)
+MXX_RECORD(M32, head_info, 18)
+MXX_RECORD(M32, head_params, 396)
+MXX_RECORD(M32, conc_lut, 116)
+MXX_RECORD(M32, log_info, 32)
+
 #define M32_STATUS_SIZE 56
 #define M32_PARAMS_SIZE 252
 #define M32_HEAD_INFO_SIZE 18

@@ -33,6 +33,22 @@
 extern const MXX_command M34_commands[];
 extern const int M34_command_count;
 
+MXX_RECORD(M34, pallet, 116)
+MXX_RECORD(M34, hole_state, 1000)
+
+// Event records, as the M30 records of the same role.
+#define M34_EVENT_RECORDS(X)                                                                       \
+    X(M34, keyboard_data, keyboard_data)                                                           \
+    X(M34, total_data, total_data)                                                                 \
+    X(M34, pulse_data, pulse_data)                                                                 \
+    X(M34, status, status)                                                                         \
+    X(M34, progress_indication, progress_indication)                                               \
+    X(M34, connman_data, connman_data)                                                             \
+    X(M34, assay_results, assay_results)                                                           \
+    X(M34, identify_results, identify_results)                                                     \
+    X(M34, message_event, message_event)
+M34_EVENT_RECORDS(M30_DERIVED_RECORD)
+
 #define M34_PALLET_SIZE 116
 #define M34_HOLE_SIZE 40
 #define M34_HOLE_STATE_SIZE 1000

@@ -30,6 +30,17 @@
 extern const MXX_command M36_commands[];
 extern const int M36_command_count;
 
+// Event records, as the M30 records of the same role.
+#define M36_EVENT_RECORDS(X)                                                                       \
+    X(M36, total_data, total_data)                                                                 \
+    X(M36, pulse_data, pulse_data)                                                                 \
+    X(M36, status_data, status)                                                                    \
+    X(M36, progress_indication, progress_indication)                                               \
+    X(M36, connman_data, connman_data)                                                             \
+    X(M36, assay_results, assay_results)                                                           \
+    X(M36, identify_results, identify_results)
+M36_EVENT_RECORDS(M30_DERIVED_RECORD)
+
 #define M36_ETHERNET_LIST_SIZE 1060
 #define M36_ETHERNET_ENTRIES 8
 #define M36_ETHERNET_ENTRY_SIZE 132

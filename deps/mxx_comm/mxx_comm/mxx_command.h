@@ -59,6 +59,14 @@ int MXX_command_send(int conn, const MXX_command& cmd, const void* in, void* out
 #define MXX_PASS_OUT_STATUS nullptr, response, status
 #define MXX_PASS_IN_OUT_STATUS request, response, status
 
+// A record passed through as the instrument lays it out; only its size is
+// ours to know, and the fields the host reads are named where it reads them.
+#define MXX_RECORD(family, name, size)                                                             \
+    struct family##_##name                                                                         \
+    {                                                                                              \
+        uint8_t bytes[size] = {};                                                                  \
+    };
+
 // A table column of 0 and 1 (which families share a row) selects text.
 #define MXX_WHEN_0(...)
 #define MXX_WHEN_1(...) __VA_ARGS__

@@ -1,6 +1,6 @@
 #include "m30_command_set.h"
 
-#include <mxx_bytes.h>
+#include "protocol_bytes.h"
 
 #include <algorithm>
 #include <array>
@@ -9,48 +9,7 @@
 
 namespace {
 
-constexpr uint32_t kNoFrame = UINT32_MAX; // a status byte never reads as this
-
-using Word = std::array<uint8_t, 4>;
-
-Word i32(int value)
-{
-    Word w;
-    MXX_put_u32(w.data(), static_cast<uint32_t>(value));
-    return w;
-}
-
-void putText(uint8_t* at, size_t field, const QString& text)
-{
-    const QByteArray utf8 = text.toUtf8();
-    MXX_put_text(at, field, utf8.constData(), static_cast<size_t>(utf8.size()));
-}
-
-// A text request of `Field` bytes.
-template <size_t Field> std::array<uint8_t, Field> textRequest(const QString& text)
-{
-    std::array<uint8_t, Field> r;
-    putText(r.data(), Field, text);
-    return r;
-}
-
-// The answer's status byte reaches the caller whenever a frame was taken.
-// `status` is read here, after the command has run.
-bool withStatus(int result, const uint32_t& status, int& out)
-{
-    if (status != kNoFrame)
-        out = static_cast<int>(status);
-    return result == 0;
-}
-
-// A 4-byte answer read as one i32 into `out`, on success only.
-bool intAnswer(int result, const Word& answer, int& out)
-{
-    if (result != 0)
-        return false;
-    out = static_cast<int32_t>(MXX_get_u32(answer.data()));
-    return true;
-}
+using namespace mxx_marshal;
 
 } // namespace
 

@@ -171,13 +171,9 @@ template <class Record> void registerRecord(const char* name)
 
 } // namespace mxx_events
 
-// A family's event records: distinct types of their own, laid out as the M30
-// records of the same role (used by M28, M34, M36).
-#define MXX_EVENT_RECORD_STRUCT(family, name, m30)                                                 \
-    struct family##_##name : M30_##m30                                                             \
-    {                                                                                              \
-    };
-#define MXX_EVENT_RECORD_METATYPE(family, name, m30)                                               \
+// For a family's list of event records X(family, name, ...): the meta-type
+// of each std::shared_ptr, declared and registered.
+#define MXX_EVENT_RECORD_METATYPE(family, name, ...)                                               \
     Q_DECLARE_METATYPE(std::shared_ptr<family##_##name>)
-#define MXX_EVENT_RECORD_REGISTER(family, name, m30)                                               \
+#define MXX_EVENT_RECORD_REGISTER(family, name, ...)                                               \
     mxx_events::registerRecord<family##_##name>("std::shared_ptr<" #family "_" #name ">");

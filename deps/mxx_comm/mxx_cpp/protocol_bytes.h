@@ -1,0 +1,77 @@
+// Marshalling shared by the protocol objects: i32 words, texts in fixed
+// fields, and the status byte an answer hands out.
+#pragma once
+
+#include <mxx_bytes.h>
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+#include <climits>
+#include <cstddef>
+#include <cstdint>
+
+namespace mxx_marshal {
+
+constexpr uint32_t kNoFrame = UINT32_MAX; // a status byte never reads as this
+
+using Word = std::array<uint8_t, 4>;
+
+inline Word i32(int value)
+{
+    Word w;
+    MXX_put_u32(w.data(), static_cast<uint32_t>(value));
+    return w;
+}
+
+inline Word f32(float value)
+{
+    Word w;
+    MXX_put_f32(w.data(), value);
+    return w;
+}
+
+// The text's UTF-8 bytes, cut at the field and NUL-padded.
+inline void putText(uint8_t* at, size_t field, const QString& text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    MXX_put_text(at, field, utf8.constData(), static_cast<size_t>(utf8.size()));
+}
+
+// A field's text, up to its first NUL.
+inline QString textAt(const uint8_t* at, size_t field)
+{
+    size_t n = 0;
+    while (n < field && at[n])
+        ++n;
+    return QString::fromUtf8(reinterpret_cast<const char*>(at), static_cast<int>(n));
+}
+
+// A text request of `Field` bytes.
+template <size_t Field> std::array<uint8_t, Field> textRequest(const QString& text)
+{
+    std::array<uint8_t, Field> r;
+    putText(r.data(), Field, text);
+    return r;
+}
+
+// The answer's status byte reaches the caller whenever a frame was taken.
+// `status` is read here, after the command has run.
+inline bool withStatus(int result, const uint32_t& status, int& out)
+{
+    if (status != kNoFrame)
+        out = static_cast<int>(status);
+    return result == 0;
+}
+
+// A 4-byte answer read as one i32 into `out`, on success only.
+inline bool intAnswer(int result, const Word& answer, int& out)
+{
+    if (result != 0)
+        return false;
+    out = static_cast<int32_t>(MXX_get_u32(answer.data()));
+    return true;
+}
+
+} // namespace mxx_marshal
