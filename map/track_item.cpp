@@ -140,7 +140,7 @@ QVector<int> TrackItem::pointsIn(const QRectF& rect) const
     return result;
 }
 
-const QVector<TrackItem::Span>& TrackItem::stampFor(int phaseX, int phaseY) const
+const TrackItem::Stamp& TrackItem::stampFor(int phaseX, int phaseY) const
 {
     if (stamps.scaleX != tiles.scaleX || stamps.scaleY != tiles.scaleY) {
         stamps = Stamps{};
@@ -148,10 +148,11 @@ const QVector<TrackItem::Span>& TrackItem::stampFor(int phaseX, int phaseY) cons
         stamps.scaleY = tiles.scaleY;
     }
     const int phase = phaseY * phases + phaseX;
-    QVector<Span>& spans = stamps.byPhase[phase];
+    Stamp& stamp = stamps.byPhase[phase];
     if (stamps.built[phase])
-        return spans;
+        return stamp;
     stamps.built[phase] = true;
+    QVector<Span>& spans = stamp.spans;
 
     const int side =
         int(std::ceil((2 * (markerRadius + penReach)) * std::max(stamps.scaleX, stamps.scaleY))) +
@@ -186,7 +187,13 @@ const QVector<TrackItem::Span>& TrackItem::stampFor(int phaseX, int phaseY) cons
     // Zoomed far out a circle is smaller than a pixel; each point still shows.
     if (spans.isEmpty() && markerRadius > 0)
         spans.append({0, 0, 0});
-    return spans;
+    for (const Span& span : spans) {
+        stamp.top = std::min(stamp.top, span.dy);
+        stamp.bottom = std::max(stamp.bottom, span.dy);
+        stamp.left = std::min(stamp.left, span.x0);
+        stamp.right = std::max(stamp.right, span.x1);
+    }
+    return stamp;
 }
 
 void TrackItem::paintEach(QPainter* painter, const QVector<int>& indices) const
@@ -198,63 +205,105 @@ void TrackItem::paintEach(QPainter* painter, const QVector<int>& indices) const
         painter->drawEllipse(marker.translated(trackPoints[i]));
 }
 
-QImage TrackItem::renderTile(int column, int row) const
+void TrackItem::renderTiles(QVector<NewTile>& pending) const
 {
-    // The tile covers device pixels [column, row] * tileSize onwards, where a
-    // point's device pixel is its position times the scale plus the fraction.
-    const qreal left = column * tileSize - tiles.offset.x();
-    const qreal top = row * tileSize - tiles.offset.y();
+    // Device pixels here count from the scene origin: a point lies at its
+    // position times the scale plus the view's fraction of a pixel.
+    int c0 = pending[0].column, c1 = c0, r0 = pending[0].row, r1 = r0;
+    for (const NewTile& tile : pending) {
+        c0 = std::min(c0, tile.column);
+        c1 = std::max(c1, tile.column);
+        r0 = std::min(r0, tile.row);
+        r1 = std::max(r1, tile.row);
+    }
+    const int columns = c1 - c0 + 1;
+    QVector<int> slot(columns * (r1 - r0 + 1), -1);
+    for (int n = 0; n < pending.size(); ++n)
+        slot[(pending[n].row - r0) * columns + pending[n].column - c0] = n;
+    auto slotOf = [&](int column, int row) {
+        if (column < c0 || column > c1 || row < r0 || row > r1)
+            return -1;
+        return slot[(row - r0) * columns + column - c0];
+    };
+
     const qreal reach = markerRadius + penReach;
-    const QRectF area(left / tiles.scaleX, top / tiles.scaleY, tileSize / tiles.scaleX,
-                      tileSize / tiles.scaleY);
+    const QRectF area(QPointF((c0 * tileSize - tiles.offset.x()) / tiles.scaleX,
+                              (r0 * tileSize - tiles.offset.y()) / tiles.scaleY),
+                      QPointF(((c1 + 1) * tileSize - tiles.offset.x()) / tiles.scaleX,
+                              ((r1 + 1) * tileSize - tiles.offset.y()) / tiles.scaleY));
     const QVector<int> indices = pointsIn(area.adjusted(-reach, -reach, reach, reach));
     if (indices.isEmpty())
-        return QImage();
+        return;
 
-    QImage tile(tileSize, tileSize, QImage::Format_ARGB32_Premultiplied);
-    tile.fill(0);
     // A point's device pixel, and where in that pixel it lies in quarters.
     struct Place
     {
         int x, y, phaseX, phaseY;
     };
     auto placeOf = [&](const QPointF& p) {
-        const double x = std::floor((p.x() * tiles.scaleX - left) * phases + 0.5);
-        const double y = std::floor((p.y() * tiles.scaleY - top) * phases + 0.5);
+        const double x = std::floor((p.x() * tiles.scaleX + tiles.offset.x()) * phases + 0.5);
+        const double y = std::floor((p.y() * tiles.scaleY + tiles.offset.y()) * phases + 0.5);
         const double px = std::floor(x / phases), py = std::floor(y / phases);
         return Place{int(px), int(py), int(x - px * phases), int(y - py * phases)};
     };
-    auto inTile = [](const Place& place) {
-        return place.x >= 0 && place.x < tileSize && place.y >= 0 && place.y < tileSize;
+    auto tileOf = [](int pixel) {
+        return pixel >= 0 ? pixel / tileSize : -((-pixel - 1) / tileSize) - 1;
     };
+
     // Points on the same device pixel look the same: only the last of them,
     // the one on top, is stamped.
-    pixelOwner.fill(-1, tileSize * tileSize);
     for (int i : indices) {
         const Place place = placeOf(trackPoints[i]);
-        if (inTile(place))
-            pixelOwner[place.y * tileSize + place.x] = i;
+        const int n = slotOf(tileOf(place.x), tileOf(place.y));
+        if (n < 0)
+            continue;
+        NewTile& tile = pending[n];
+        if (tile.owner.isEmpty())
+            tile.owner.fill(-1, tileSize * tileSize);
+        tile.owner[(place.y - tile.row * tileSize) * tileSize + place.x - tile.column * tileSize] =
+            i;
     }
     for (int i : indices) {
         const Place place = placeOf(trackPoints[i]);
-        if (inTile(place) && pixelOwner[place.y * tileSize + place.x] != i)
+        const int own = slotOf(tileOf(place.x), tileOf(place.y));
+        if (own >= 0) {
+            const NewTile& tile = pending[own];
+            if (tile.owner[(place.y - tile.row * tileSize) * tileSize + place.x -
+                           tile.column * tileSize] != i)
+                continue;
+        }
+        const Stamp& circle = stampFor(place.phaseX, place.phaseY);
+        if (circle.spans.isEmpty())
             continue;
-        const QPoint pixel(place.x, place.y);
-        const QVector<Span>& circle = stampFor(place.phaseX, place.phaseY);
         const QRgb colour = colourOf(i);
-        for (const Span& span : circle) {
-            const int y = pixel.y() + span.dy;
-            if (y < 0 || y >= tileSize)
-                continue;
-            const int x0 = std::max(pixel.x() + span.x0, 0);
-            const int x1 = std::min(pixel.x() + span.x1, tileSize - 1);
-            if (x0 > x1)
-                continue;
-            QRgb* line = reinterpret_cast<QRgb*>(tile.scanLine(y));
-            std::fill(line + x0, line + x1 + 1, colour);
+        // A circle near a tile's edge reaches into its neighbours.
+        for (int row = tileOf(place.y + circle.top); row <= tileOf(place.y + circle.bottom);
+             ++row) {
+            for (int column = tileOf(place.x + circle.left);
+                 column <= tileOf(place.x + circle.right); ++column) {
+                const int n = slotOf(column, row);
+                if (n < 0)
+                    continue;
+                NewTile& tile = pending[n];
+                if (tile.image.isNull()) {
+                    tile.image = QImage(tileSize, tileSize, QImage::Format_ARGB32_Premultiplied);
+                    tile.image.fill(0);
+                }
+                const int x = place.x - column * tileSize, y0 = place.y - row * tileSize;
+                for (const Span& span : circle.spans) {
+                    const int y = y0 + span.dy;
+                    if (y < 0 || y >= tileSize)
+                        continue;
+                    const int x0 = std::max(x + span.x0, 0);
+                    const int x1 = std::min(x + span.x1, tileSize - 1);
+                    if (x0 > x1)
+                        continue;
+                    QRgb* line = reinterpret_cast<QRgb*>(tile.image.scanLine(y));
+                    std::fill(line + x0, line + x1 + 1, colour);
+                }
+            }
         }
     }
-    return tile;
 }
 
 void TrackItem::paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget*)
@@ -300,24 +349,36 @@ void TrackItem::paint(QPainter* painter, const QStyleOptionGraphicsItem* option,
     if (area.isEmpty())
         return;
     auto tileIndex = [](int pixel) { return int(std::floor(double(pixel) / tileSize)); };
-    painter->save();
-    painter->resetTransform();
+    auto keyOf = [](int column, int row) {
+        return (quint64(quint32(column)) << 32) | quint32(row);
+    };
+    QVector<NewTile> shown;
+    QVector<NewTile> pending;
     for (int row = tileIndex(area.top()); row <= tileIndex(area.bottom()); ++row) {
         for (int column = tileIndex(area.left()); column <= tileIndex(area.right()); ++column) {
-            const quint64 key = (quint64(quint32(column)) << 32) | quint32(row);
-            QImage* tile = tiles.cache.object(key);
-            if (!tile) {
-                tile = new QImage(renderTile(column, row));
-                tile->setDevicePixelRatio(ratio);
-                const int cost = tile->isNull() ? 1 : int(tile->sizeInBytes() / 1024);
-                tiles.cache.insert(key, tile, cost);
-                tile = tiles.cache.object(key);
-            }
-            if (tile && !tile->isNull())
-                painter->drawImage(QPointF((column * tileSize + whole.x()) / ratio,
-                                           (row * tileSize + whole.y()) / ratio),
-                                   *tile);
+            if (const QImage* tile = tiles.cache.object(keyOf(column, row)))
+                shown.append({column, row, *tile, {}});
+            else
+                pending.append({column, row, QImage(), {}});
         }
     }
+    if (!pending.isEmpty()) {
+        renderTiles(pending);
+        for (NewTile& tile : pending) {
+            tile.owner.clear();
+            tile.image.setDevicePixelRatio(ratio);
+            // An empty tile is remembered too, as a null image.
+            const int cost = tile.image.isNull() ? 1 : int(tile.image.sizeInBytes() / 1024);
+            tiles.cache.insert(keyOf(tile.column, tile.row), new QImage(tile.image), cost);
+            shown.append(tile);
+        }
+    }
+    painter->save();
+    painter->resetTransform();
+    for (const NewTile& tile : shown)
+        if (!tile.image.isNull())
+            painter->drawImage(QPointF((tile.column * tileSize + whole.x()) / ratio,
+                                       (tile.row * tileSize + whole.y()) / ratio),
+                               tile.image);
     painter->restore();
 }

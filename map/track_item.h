@@ -52,12 +52,17 @@ private:
     {
         int dy, x0, x1;
     };
+    struct Stamp
+    {
+        QVector<Span> spans;
+        int top = 0, bottom = 0, left = 0, right = 0; // extent around the point's pixel
+    };
     static constexpr int phases = 4;
     struct Stamps
     {
         qreal scaleX = 0;
         qreal scaleY = 0;
-        QVector<Span> byPhase[phases * phases];
+        Stamp byPhase[phases * phases];
         bool built[phases * phases] = {};
     };
     // Device pixels of the track, drawn for one zoom and kept while it lasts.
@@ -69,10 +74,17 @@ private:
         QCache<quint64, QImage> cache;
     };
     static constexpr int tileSize = 256;
+    // A tile being drawn in this frame.
+    struct NewTile
+    {
+        int column, row;
+        QImage image;       // null while nothing is drawn on it
+        QVector<int> owner; // per pixel, the last point that falls on it
+    };
 
     void buildGrid();
-    QImage renderTile(int column, int row) const;
-    const QVector<Span>& stampFor(int phaseX, int phaseY) const;
+    void renderTiles(QVector<NewTile>& pending) const;
+    const Stamp& stampFor(int phaseX, int phaseY) const;
     QRgb colourOf(int index) const;
     void paintEach(QPainter* painter, const QVector<int>& indices) const;
 
@@ -83,5 +95,4 @@ private:
     Grid grid;
     mutable Stamps stamps;
     mutable Tiles tiles;
-    mutable QVector<int> pixelOwner;
 };

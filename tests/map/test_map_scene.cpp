@@ -30,7 +30,8 @@ QVector<QPointF> markerPositions(QGraphicsView& view)
     return positions;
 }
 
-// `source` of a scene holding only `item`, drawn into an image of `size`.
+// `source` of a scene holding only `item` (which it deletes), drawn into an
+// image of `size`.
 QImage render(QGraphicsItem* item, const QRectF& source, QSize size)
 {
     QGraphicsScene scene;
@@ -40,7 +41,6 @@ QImage render(QGraphicsItem* item, const QRectF& source, QSize size)
     QPainter painter(&image);
     scene.render(&painter, QRectF(QPointF(0, 0), size), source, Qt::IgnoreAspectRatio);
     painter.end();
-    scene.removeItem(item);
     return image;
 }
 
@@ -189,10 +189,8 @@ void TestMapScene::trackLooksLikeOneCirclePerPoint()
     };
     for (qreal radius : {0.0, 1.0, 4.0}) {
         for (const View& view : views) {
-            TrackItem* track = new TrackItem(points, radius);
-            const QImage drawn = render(track, view.source, view.size);
+            const QImage drawn = render(new TrackItem(points, radius), view.source, view.size);
             const QImage expected = render(ellipses(points, radius), view.source, view.size);
-            delete track;
             const int red = redPixels(expected);
             QVERIFY(red > 0 || radius == 0);
             const qreal scale = view.size.width() / view.source.width();
