@@ -124,6 +124,43 @@ inline constexpr CommandSpec kM36Commands[] = {
 #undef M36_COMMAND
 };
 
+// The families answered from their tables alone (family_tables.h).
+inline constexpr CommandSpec kM15Commands[] = {
+#define M15_COMMAND SIM_COMMAND_ROW
+#include "deps/mxx_comm/mxx_comm/m15_commands.def"
+#undef M15_COMMAND
+};
+inline constexpr CommandSpec kM16Commands[] = {
+#define M16_COMMAND SIM_COMMAND_ROW
+#include "deps/mxx_comm/mxx_comm/m16_commands.def"
+#undef M16_COMMAND
+};
+inline constexpr CommandSpec kM18Commands[] = {
+#define M18_COMMAND SIM_COMMAND_ROW
+#include "deps/mxx_comm/mxx_comm/m18_commands.def"
+#undef M18_COMMAND
+};
+inline constexpr CommandSpec kM20Commands[] = {
+#define M20_COMMAND SIM_COMMAND_ROW
+#include "deps/mxx_comm/mxx_comm/m20_commands.def"
+#undef M20_COMMAND
+};
+inline constexpr CommandSpec kM21Commands[] = {
+#define M21_COMMAND SIM_COMMAND_ROW
+#include "deps/mxx_comm/mxx_comm/m21_commands.def"
+#undef M21_COMMAND
+};
+inline constexpr CommandSpec kM22Commands[] = {
+#define M22_COMMAND SIM_COMMAND_ROW
+#include "deps/mxx_comm/mxx_comm/m22_commands.def"
+#undef M22_COMMAND
+};
+inline constexpr CommandSpec kM38Commands[] = {
+#define M38_COMMAND SIM_COMMAND_ROW
+#include "deps/mxx_comm/mxx_comm/m38_commands.def"
+#undef M38_COMMAND
+};
+
 // Codes by name, as for M17 and M30 (file rows have none of their own).
 namespace m23 {
 #define M23_COMMAND SIM_CODE
@@ -157,6 +194,47 @@ namespace m36 {
 #include "deps/mxx_comm/mxx_comm/m36_commands.def"
 #undef M36_COMMAND
 } // namespace m36
+
+namespace m15 {
+#define M15_COMMAND SIM_CODE
+#include "deps/mxx_comm/mxx_comm/m15_commands.def"
+#undef M15_COMMAND
+} // namespace m15
+namespace m16 {
+#define M16_COMMAND SIM_CODE
+#include "deps/mxx_comm/mxx_comm/m16_commands.def"
+#undef M16_COMMAND
+} // namespace m16
+namespace m18 {
+#define M18_COMMAND SIM_CODE
+#include "deps/mxx_comm/mxx_comm/m18_commands.def"
+#undef M18_COMMAND
+} // namespace m18
+namespace m20 {
+#define M20_COMMAND SIM_CODE
+#include "deps/mxx_comm/mxx_comm/m20_commands.def"
+#undef M20_COMMAND
+} // namespace m20
+namespace m21 {
+#define M21_COMMAND SIM_CODE
+#include "deps/mxx_comm/mxx_comm/m21_commands.def"
+#undef M21_COMMAND
+} // namespace m21
+namespace m22 {
+#define M22_COMMAND SIM_CODE
+#include "deps/mxx_comm/mxx_comm/m22_commands.def"
+#undef M22_COMMAND
+} // namespace m22
+namespace m38 {
+#define M38_COMMAND SIM_CODE
+#include "deps/mxx_comm/mxx_comm/m38_commands.def"
+#undef M38_COMMAND
+} // namespace m38
+namespace mch {
+#define MCH_COMMAND SIM_CODE
+#include "deps/mxx_comm/mxx_comm/mch_commands.def"
+#undef MCH_COMMAND
+} // namespace mch
 
 #undef SIM_COMMAND_ROW
 #undef SIM_FILE_ROW

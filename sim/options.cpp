@@ -4,6 +4,7 @@
 #include "sim/events.h"
 #include "sim/families.h"
 #include "sim/family_sets.h"
+#include "sim/family_tables.h"
 #include "sim/model.h"
 #include "sim/survey_store.h"
 
@@ -103,7 +104,7 @@ std::string help_text()
            "                        M36 (the version command 8001 answers the 415-byte\n"
            "                        versions record there, the 8-byte firmware text of\n"
            "                        the M17 set elsewhere); the other families answer the\n"
-           "                        M17 set.\n"
+           "                        M17 set, and their own set and events too (below).\n"
            "\n"
            "What it holds:\n"
            "  --records N           survey records (default 300, at most 100000) of up to\n"
@@ -142,7 +143,7 @@ std::string help_text()
            "  --help                this text\n"
            "\n"
            "Commands:\n" +
-           kCommandHelp + "\n" + kDataBufferHelp + "\n" + kFamilySetHelp +
+           kCommandHelp + "\n" + kDataBufferHelp + "\n" + kFamilySetHelp + "\n" + kTableFamilyHelp +
            "\n"
            "Events (a 20 Hz total every tick; spectra of kinds 1-6 in turn on every\n"
            "other tick; status, alarms and the rest between):\n" +

@@ -2,6 +2,7 @@
 
 #include "sim/events.h"
 #include "sim/families.h"
+#include "sim/family_tables.h"
 
 #include <cctype>
 #include <chrono>
@@ -145,6 +146,7 @@ Simulator::Simulator(SimOptions options) : options_(std::move(options))
         s.model->install();
         s.set = install_family_set(family->name, *s.instrument, mc.seed);
         s.instrument->pose_as(family->pose);
+        install_table_family(*s.instrument, s.family);
         Faults f = o.faults;
         f.seed = o.seed * 7919u + static_cast<std::uint32_t>(i);
         s.instrument->set_faults(f);
@@ -203,7 +205,8 @@ void Simulator::start()
     server_.start();
     bool events = false;
     for (const SimInstrument& s : instruments_)
-        events = events || find_family(s.family)->m30_like || s.set.has_events();
+        events = events || find_family(s.family)->m30_like || s.set.has_events() ||
+                 table_family_has_events(s.family);
     if (options_.events_hz > 0 && events)
         events_ = std::thread([this] { run_events(); });
 }
@@ -269,6 +272,9 @@ void Simulator::run_events()
             std::vector<Frame> frames = find_family(s.family)->m30_like
                                             ? s.set.adapt(streams[i].tick())
                                             : s.set.tick(ticks);
+            for (Frame& f : table_family_events(
+                     s.family, options_.seed + static_cast<std::uint32_t>(s.number), ticks))
+                frames.push_back(std::move(f));
             if (!frames.empty())
                 server_.push(*s.instrument, std::move(frames));
         }

@@ -5,9 +5,11 @@
 // form names the pointers a function takes between the connection id and the
 // wait flag: IN the request of `request` bytes, OUT a response buffer with room
 // for `response` bytes (no answer data is asked for when it is null), STATUS
-// the answer's status byte. CUSTOM functions are written by hand beside the
-// table. Every function is one exchange of MXX_send_cmd, except the rows that
-// are files of the M23 data-buffer transfer (m23_comm.h), which have a path.
+// the answer's status byte. VARYING_IN takes a request of `size` bytes, at
+// most `request`; IN_VARYING_OUT reports the answer's size, at most
+// `response`. CUSTOM functions are written by hand beside the table. Every
+// function is one exchange of MXX_send_cmd, except the rows that are files of
+// the M23 data-buffer transfer (m23_comm.h), which have a path.
 #ifndef ORVISK_MXX_COMMAND_H
 #define ORVISK_MXX_COMMAND_H
 
@@ -33,13 +35,19 @@ enum MXX_form {
     MXX_FORM_IN_STATUS = 5,
     MXX_FORM_OUT_STATUS = 6,
     MXX_FORM_IN_OUT_STATUS = 7,
-    MXX_FORM_CUSTOM = 8
+    MXX_FORM_CUSTOM = 8,
+    MXX_FORM_VARYING_IN = MXX_FORM_IN | 16,
+    MXX_FORM_IN_VARYING_OUT = MXX_FORM_IN_OUT | 32
 };
 
 // One exchange of `cmd`: cmd.request bytes from `in`, the answer's payload into
 // `out` (cmd.response bytes of room), its status byte into `status`.
 int MXX_command_send(int conn, const MXX_command& cmd, const void* in, void* out, uint32_t* status,
                      int wait);
+// The same for a command whose request varies: `size` bytes, at most
+// cmd.request (-1, nothing sent, beyond); the answer's size goes to `out_size`.
+int MXX_command_send_sized(int conn, const MXX_command& cmd, const void* in, int size, void* out,
+                           uint32_t* out_size, int wait);
 
 // The parameters each form adds, and what it passes on.
 #define MXX_ARGS_NONE
@@ -50,6 +58,8 @@ int MXX_command_send(int conn, const MXX_command& cmd, const void* in, void* out
 #define MXX_ARGS_IN_STATUS const void *request, uint32_t *status,
 #define MXX_ARGS_OUT_STATUS void *response, uint32_t *status,
 #define MXX_ARGS_IN_OUT_STATUS const void *request, void *response, uint32_t *status,
+#define MXX_ARGS_VARYING_IN const void *request, int size,
+#define MXX_ARGS_IN_VARYING_OUT const void *request, void *response, uint32_t *response_size,
 #define MXX_PASS_NONE nullptr, nullptr, nullptr
 #define MXX_PASS_IN request, nullptr, nullptr
 #define MXX_PASS_OUT nullptr, response, nullptr
@@ -90,6 +100,8 @@ int MXX_command_send(int conn, const MXX_command& cmd, const void* in, void* out
 #define MXX_DECLARE_IN_STATUS(fn) MXX_SIGNATURE(fn, IN_STATUS);
 #define MXX_DECLARE_OUT_STATUS(fn) MXX_SIGNATURE(fn, OUT_STATUS);
 #define MXX_DECLARE_IN_OUT_STATUS(fn) MXX_SIGNATURE(fn, IN_OUT_STATUS);
+#define MXX_DECLARE_VARYING_IN(fn) MXX_SIGNATURE(fn, VARYING_IN);
+#define MXX_DECLARE_IN_VARYING_OUT(fn) MXX_SIGNATURE(fn, IN_VARYING_OUT);
 #define MXX_DECLARE_CUSTOM(fn)
 #define MXX_DEFINE_NONE(fn, row) MXX_BODY(fn, row, NONE)
 #define MXX_DEFINE_IN(fn, row) MXX_BODY(fn, row, IN)
@@ -99,6 +111,17 @@ int MXX_command_send(int conn, const MXX_command& cmd, const void* in, void* out
 #define MXX_DEFINE_IN_STATUS(fn, row) MXX_BODY(fn, row, IN_STATUS)
 #define MXX_DEFINE_OUT_STATUS(fn, row) MXX_BODY(fn, row, OUT_STATUS)
 #define MXX_DEFINE_IN_OUT_STATUS(fn, row) MXX_BODY(fn, row, IN_OUT_STATUS)
+#define MXX_DEFINE_VARYING_IN(fn, row)                                                             \
+    MXX_SIGNATURE(fn, VARYING_IN)                                                                  \
+    {                                                                                              \
+        return MXX_command_send_sized(conn, row, request, size, nullptr, nullptr, wait);           \
+    }
+#define MXX_DEFINE_IN_VARYING_OUT(fn, row)                                                         \
+    MXX_SIGNATURE(fn, IN_VARYING_OUT)                                                              \
+    {                                                                                              \
+        return MXX_command_send_sized(conn, row, request, (row).request, response, response_size,  \
+                                      wait);                                                       \
+    }
 #define MXX_DEFINE_CUSTOM(fn, row)
 
 #endif
