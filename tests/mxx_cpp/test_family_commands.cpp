@@ -279,7 +279,7 @@ private slots:
         M17Protocol::Revision revision;
         revision.byte[3] = 9;
         QVERIFY(p.setModelRev(revision));
-        QCOMPARE(s.sent(8105), bytes({0, 0, 0, 9}));
+        QCOMPARE(s.sent(sim::m20::set_model_rev), bytes({0, 0, 0, 9}));
         M17Protocol::Revision rev;
         QVERIFY(p.getModelRev(rev));
         QCOMPARE(rev.byte[3], uint8_t(9));

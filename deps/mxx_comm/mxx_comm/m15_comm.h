@@ -13,9 +13,10 @@
 //   Set_Backlight: u8 level;
 //   Get_Voltages: four u16, millivolts;
 //   Get/Set_Energy_Calib: three f32 a, b, c with keV = a + b·channel + c·channel².
-// Events (M15Protocol): 2020 spectrum, 2030 totals, 2105 button. Spectrum
-// payload: u32 live time at 0, u32 clock time at 4, u32 total count at 8,
-// u16 channel count N at 12, u16 sequence number at 14, N u32 counts from 16.
+// Events (M15Protocol): 2020 spectrum; 2030 totals and 2105 button (taken,
+// not read). Spectrum payload: u32 live time at 0, u32 clock time at 4, u32
+// total count at 8, u16 channel count N at 12, u16 sequence number at 14, N
+// u32 counts from 16; a payload that cannot hold N counts is dropped.
 #ifndef ORVISK_M15_COMM_H
 #define ORVISK_M15_COMM_H
 

@@ -17,7 +17,7 @@
 // channel count N at 2, u32 live time at 4, u32 clock time at 8, u32 total
 // count at 12, u32 total 1 at 16, u32 total 2 at 20, u16 sequence number at
 // 24, u16 FWHM at Cs-137 in hundredths at 26, 4 bytes not read, N u32 counts
-// from 32.
+// from 32; a payload that cannot hold N counts is dropped.
 #ifndef ORVISK_M22_COMM_H
 #define ORVISK_M22_COMM_H
 

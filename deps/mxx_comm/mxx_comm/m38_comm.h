@@ -13,7 +13,7 @@
 // payload (3512 bytes) holds two spectra: 1024 u16 counts from 0, u32 live
 // time at 2048, u32 clock time at 2052, u32 sequence number at 2056, u32
 // total count of the 1024 channels at 2060 and of the 256 at 2064, and 256
-// u16 counts from 3000.
+// u16 counts from 3000. A shorter payload is dropped.
 #ifndef ORVISK_M38_COMM_H
 #define ORVISK_M38_COMM_H
 
