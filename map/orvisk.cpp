@@ -222,8 +222,7 @@ void TOrvisk::saveSettings()
     QSettings settings;
     settings.beginGroup(settingsGroup);
     settings.setValue(scaleFactorKey, scaleFactor);
-    settings.setValue(centerKey,
-                      viewportTransform().inverted().map(QRectF(viewport()->rect()).center()));
+    settings.setValue(centerKey, viewCenter());
     settings.endGroup();
 }
 
@@ -241,9 +240,35 @@ void TOrvisk::loadSettings()
     setTransform(QTransform::fromScale(scaleFactor, scaleFactor));
     if (center.userType() == QMetaType::QPointF) {
         const QPointF point = center.toPointF();
-        if (std::isfinite(point.x()) && std::isfinite(point.y()))
-            centerOn(point);
+        if (std::isfinite(point.x()) && std::isfinite(point.y())) {
+            if (isVisible())
+                centerExactly(point);
+            else
+                startCenter = point;
+        }
     }
+}
+
+void TOrvisk::showEvent(QShowEvent* event)
+{
+    QGraphicsView::showEvent(event);
+    if (startCenter)
+        centerExactly(*std::exchange(startCenter, std::nullopt));
+}
+
+QPointF TOrvisk::viewCenter() const
+{
+    return viewportTransform().inverted().map(QRectF(viewport()->rect()).center());
+}
+
+void TOrvisk::centerExactly(QPointF scenePos)
+{
+    // centerOn truncates to whole scroll steps; without the correction every
+    // restart would move the map by a pixel.
+    centerOn(scenePos);
+    const QPointF off = (viewCenter() - scenePos) * scaleFactor;
+    horizontalScrollBar()->setValue(horizontalScrollBar()->value() - qRound(off.x()));
+    verticalScrollBar()->setValue(verticalScrollBar()->value() - qRound(off.y()));
 }
 
 void TOrvisk::applyScale(double factor)

@@ -87,12 +87,15 @@ protected:
     bool viewportEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     std::optional<QPointF> geoToPixel(double latitude, double longitude) const;
     void applyScale(double factor);
     void endPointPick();
     void updateMeasureItems();
+    QPointF viewCenter() const;
+    void centerExactly(QPointF scenePos);
 
     QGraphicsScene scene;
     QPointF mapOrigin;
@@ -111,4 +114,7 @@ private:
     bool picking = false;
     std::array<std::optional<QPointF>, 2> measurePoints;
     QVector<QGraphicsItem*> measureItems;
+    // A stored view centre waiting for the widget's first showing, when it has
+    // its real size.
+    std::optional<QPointF> startCenter;
 };

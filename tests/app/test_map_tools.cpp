@@ -78,6 +78,7 @@ private slots:
     void initTestCase();
     void init();
     void windowFitsASmallScreen();
+    void mapShownAsLeftAtTheNextStart();
     void geodesicLines();
     void measuringADistance();
     void settingsShowWhatIsInEffect();
@@ -135,6 +136,36 @@ void TestMapTools::windowFitsASmallScreen()
     QCOMPARE(child<QPushButton>(&window, "btnQuit")->font().pointSize(), 22);
     QCOMPARE(child<QPushButton>(&window, "btnQuit")->styleSheet(),
              QStringLiteral("padding: 15px;Text-align:left"));
+}
+
+void TestMapTools::mapShownAsLeftAtTheNextStart()
+{
+    auto centreOf = [](TOrvisk* map) {
+        return map->viewportTransform().inverted().map(QRectF(map->viewport()->rect()).center());
+    };
+    QPointF centre;
+    {
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        TOrvisk* map = window.map();
+        QCOMPARE(map->getScaleFactor(), 1.0); // nothing stored yet
+        const QPointF at(100, 100);
+        QWheelEvent wheel(at, map->viewport()->mapToGlobal(at.toPoint()), QPoint(), QPoint(0, 120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(map->viewport(), &wheel);
+        map->centerOn(QPointF(1400, 900));
+        centre = centreOf(map);
+        window.close();
+    }
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.map()->getScaleFactor(), 1.15);
+    QCOMPARE(window.map()->transform().m11(), 1.15);
+    // The window's first layout resizes the map once more, which may move it
+    // by a pixel.
+    QVERIFY(QLineF(centreOf(window.map()), centre).length() <= 2);
 }
 
 void TestMapTools::geodesicLines()
