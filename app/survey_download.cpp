@@ -5,6 +5,7 @@
 #include <mxx_comm.h>
 
 #include <algorithm>
+#include <cmath>
 
 SurveyRecord decodeSurveyRecord(const char* bytes, uint32_t index)
 {
@@ -15,8 +16,21 @@ SurveyRecord decodeSurveyRecord(const char* bytes, uint32_t index)
         std::min<uint32_t>(MXX_get_u32(bytes + M30_SURVEY_POINT_COUNT), M30_SURVEY_MAX_POINTS);
     for (uint32_t j = 0; j < count; ++j) {
         const char* p = bytes + M30_SURVEY_POINTS + M30_SURVEY_POINT_SIZE * j;
-        if (MXX_get_u32(p) != 0)
-            r.points.push_back({MXX_get_f32(p + 4), MXX_get_f32(p + 8)});
+        if (MXX_get_u32(p) == 0)
+            continue;
+        SurveyPoint point;
+        point.latitude = MXX_get_f32(p + 4);
+        point.longitude = MXX_get_f32(p + 8);
+        const float altitude = MXX_get_f32(p + 12), doseRate = MXX_get_f32(p + 16);
+        if (std::isfinite(altitude))
+            point.altitude = altitude;
+        if (std::isfinite(doseRate) && doseRate > 0)
+            point.doseRate = doseRate;
+        point.time = MXX_get_u32(p + 20);
+        point.cps = MXX_get_u16(p + 24);
+        point.satellites = static_cast<uint8_t>(p[26]);
+        point.hdop10 = static_cast<uint8_t>(p[27]);
+        r.points.push_back(point);
     }
     return r;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <m30_comm.h>
+#include <survey_point.h>
 
 #include <QDateTime>
 
@@ -15,12 +16,6 @@
 
 class M30Protocol;
 
-struct SurveyPoint
-{
-    double latitude = 0;
-    double longitude = 0;
-};
-
 struct SurveyRecord
 {
     uint32_t index = 0;
@@ -29,7 +24,11 @@ struct SurveyRecord
 };
 
 // Reads a 3436-byte record: its time and, of at most the 60 entries the
-// record has room for, the points whose flag is set.
+// record has room for, the points whose flag is set. Point entry layout (32
+// bytes, little-endian): u32 flag, f32 latitude, f32 longitude, f32 altitude
+// in metres at +12, f32 dose rate in microsievert per hour at +16, u32 time
+// at +20, u16 counts per second at +24, u8 satellites at +26, u8 HDOP in
+// tenths at +27.
 SurveyRecord decodeSurveyRecord(const char* bytes, uint32_t index);
 
 class SurveyDownload

@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include <cstring>
+#include <limits>
 
 using testing::InstrumentSession;
 
@@ -70,10 +71,39 @@ private slots:
         point(1, 0, 11.f, 12.f);
         point(2, 7, 0.f, 0.f);
         point(3, 1, 9.f, 9.f); // beyond the count
+        // Point 0 carries every value; point 2 none that can be read.
+        char* p0 = bytes + 1520;
+        MXX_put_f32(p0 + 12, 16.5f);
+        MXX_put_f32(p0 + 16, 0.125f);
+        MXX_put_u32(p0 + 20, 1796000060);
+        MXX_put_u16(p0 + 24, 321);
+        p0[26] = 9;
+        p0[27] = 12;
+        char* p2 = bytes + 1520 + 64;
+        MXX_put_f32(p2 + 12, std::numeric_limits<float>::infinity());
+        MXX_put_f32(p2 + 16, 0.f);
         SurveyRecord r = decodeSurveyRecord(bytes, 42);
         QCOMPARE(r.index, 42u);
         QCOMPARE(r.time, 1796000000u);
-        QVERIFY(samePoints(r.points, {{57.5, 24.25}, {0, 0}}));
+        QCOMPARE(r.points.size(), std::size_t(2));
+        QCOMPARE(r.points[0].latitude, 57.5);
+        QCOMPARE(r.points[0].longitude, 24.25);
+        QCOMPARE(r.points[0].altitude, 16.5f);
+        QCOMPARE(r.points[0].doseRate, 0.125f);
+        QCOMPARE(r.points[0].time, 1796000060u);
+        QCOMPARE(r.points[0].cps, uint16_t(321));
+        QCOMPARE(r.points[0].satellites, uint8_t(9));
+        QCOMPARE(r.points[0].hdop10, uint8_t(12));
+        QCOMPARE(r.points[1].latitude, 0.0);
+        QVERIFY(!r.points[1].hasAltitude());
+        QVERIFY(!r.points[1].hasDoseRate());
+        // A negative or NaN dose rate is unknown too; a negative altitude is not.
+        MXX_put_f32(p0 + 16, -0.5f);
+        MXX_put_f32(p0 + 12, -3.f);
+        QVERIFY(!decodeSurveyRecord(bytes, 42).points[0].hasDoseRate());
+        QCOMPARE(decodeSurveyRecord(bytes, 42).points[0].altitude, -3.f);
+        MXX_put_f32(p0 + 16, std::numeric_limits<float>::quiet_NaN());
+        QVERIFY(!decodeSurveyRecord(bytes, 42).points[0].hasDoseRate());
 
         // A count past the record's room reads its 60 entries, never beyond.
         MXX_put_u32(bytes + 8, 100000);

@@ -1,0 +1,23 @@
+// One survey point as Orvisk reads it from a record: the position and what
+// the instrument measured there. Floating values that are unknown (not a
+// finite number in the record, or a dose rate not above 0) are NaN.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+struct SurveyPoint
+{
+    double latitude = 0;  // degrees, WGS 84
+    double longitude = 0; // degrees, WGS 84
+    float altitude = std::numeric_limits<float>::quiet_NaN();  // metres
+    float doseRate = std::numeric_limits<float>::quiet_NaN();  // microsievert per hour
+    uint32_t time = 0;      // seconds since 1970 UTC
+    uint16_t cps = 0;       // gamma counts per second
+    uint8_t satellites = 0; // in the fix
+    uint8_t hdop10 = 0;     // horizontal dilution of precision, tenths
+
+    bool hasAltitude() const { return std::isfinite(altitude); }
+    bool hasDoseRate() const { return std::isfinite(doseRate); }
+};
