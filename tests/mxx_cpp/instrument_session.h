@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include <memory>
+#include <vector>
 
 namespace testing {
 
@@ -36,6 +37,16 @@ inline sim::SimOptions familyOptions(const char* family)
     sim::SimOptions o = session::loopback_options();
     o.family = family;
     return o;
+}
+
+// The requests of `code` in the instrument's log, oldest first.
+inline std::vector<sim::Frame> requestsOf(const sim::Instrument& instrument, std::uint16_t code)
+{
+    std::vector<sim::Frame> out;
+    for (const sim::Frame& f : instrument.received())
+        if (f.code == code)
+            out.push_back(f);
+    return out;
 }
 
 class InstrumentSession

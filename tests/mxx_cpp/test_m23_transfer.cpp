@@ -49,11 +49,7 @@ class TestM23Transfer : public QObject
 
     std::vector<sim::Frame> requests(std::uint16_t code)
     {
-        std::vector<sim::Frame> out;
-        for (const sim::Frame& f : instrument().received())
-            if (f.code == code)
-                out.push_back(f);
-        return out;
+        return testing::requestsOf(instrument(), code);
     }
 
 private slots:

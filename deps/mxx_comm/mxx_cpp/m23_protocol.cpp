@@ -1,8 +1,7 @@
 #include "m23_protocol.h"
 
+#include "protocol_bytes.h"
 #include "protocol_events.h"
-
-#include <climits>
 
 namespace {
 
@@ -52,17 +51,11 @@ bool M23Protocol::fileInfo(const QString& path, uint32_t& size)
 bool M23Protocol::readFile(const QString& path, QByteArray& data, uint32_t maxLength,
                            uint32_t argument1, uint32_t argument2)
 {
-    if (maxLength > static_cast<uint32_t>(INT_MAX))
-        return false;
-    QByteArray file(static_cast<int>(maxLength), 0);
-    uint32_t got = 0;
     std::lock_guard<std::mutex> lock(*m_exchange);
-    if (M23_file_read(connection(), path.toUtf8().constData(), file.data(), maxLength, argument1,
-                      argument2, m_chunkLimit, &got, m_timeout, 1) != 0)
-        return false;
-    file.truncate(static_cast<int>(got));
-    data = file;
-    return true;
+    return mxx_marshal::readInto(data, maxLength, [&](char* to, uint32_t* got) {
+        return M23_file_read(connection(), path.toUtf8().constData(), to, maxLength, argument1,
+                             argument2, m_chunkLimit, got, m_timeout, 1);
+    });
 }
 
 bool M23Protocol::writeFile(const QString& path, const QByteArray& data, uint32_t argument1,

@@ -215,9 +215,7 @@ void M26Protocol::unbind()
 
 QString M26Protocol::getModelName(int model)
 {
-    const int n = static_cast<int>(sizeof kModelNames / sizeof kModelNames[0]);
-    return model >= 0 && model < n ? QString::fromLatin1(kModelNames[model])
-                                   : QStringLiteral("M26 (model %1)").arg(model);
+    return modelName(kModelNames, "M26", model);
 }
 
 bool M26Protocol::isValidStabEntry(const M26_stab_log_entry& entry)

@@ -8,7 +8,10 @@
 
 #include <m30_comm.h>
 
+#include <QMetaType>
 #include <QString>
+
+#include <memory>
 
 class M30CommandSet : public Protocol
 {
@@ -120,6 +123,11 @@ protected:
     bool deleteCloudRecords();
 };
 
+// For a derived family's list of event records X(family, name, m30 name):
+// the meta-type of each std::shared_ptr.
+#define M30_DERIVED_METATYPE(family, name, ...) Q_DECLARE_METATYPE(std::shared_ptr<family##_##name>)
+
 // Inside a derived class's public part: the methods of the rows whose column
-// of m30_shared.def is `on`.
-#define M30_OFFER(method, on) MXX_WHEN_##on(using M30CommandSet::method;)
+// of m30_shared.def is `on` (m30_offer.inc does it for a whole column).
+#define M30_OFFER(method, on) M30_OFFER_WHEN(method, on)
+#define M30_OFFER_WHEN(method, on) MXX_WHEN_##on(using M30CommandSet::method;)

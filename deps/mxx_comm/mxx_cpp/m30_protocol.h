@@ -21,11 +21,8 @@ public:
 
     // Every command of the set (m30_command_set.h).
 #ifndef Q_MOC_RUN
-#define M30_SHARED(row, method, m28, m34, m36) M30_OFFER(method, 1)
-#define M30_SHARED_ROW(row, m28, m34, m36)
-#include <m30_shared.def>
-#undef M30_SHARED
-#undef M30_SHARED_ROW
+#define M30_COLUMN(m28, m34, m36) 1
+#include "m30_offer.inc"
 #endif
 
 signals:

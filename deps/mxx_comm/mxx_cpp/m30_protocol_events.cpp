@@ -9,11 +9,6 @@ namespace {
 
 constexpr int kM30 = 12;
 
-constexpr char kGamma20Hz[] = "gamma_20hz";
-constexpr char kLightSensor[] = "light_sensor";
-constexpr char kAlarms[] = "alarms";
-constexpr char kCsStabResults[] = "cs_stab_results";
-
 namespace detail {
 
 using namespace mxx_events;
@@ -21,16 +16,16 @@ using namespace mxx_events;
 constexpr MXX_event_handler M30SpectrumEvent = spectrumEvent<kM30>;
 constexpr MXX_event_handler M30KeyboardEvent = recordEvent<kM30, M30_keyboard_data>;
 constexpr MXX_event_handler M30TotalEvent = recordEvent<kM30, M30_total_data>;
-constexpr MXX_event_handler M30Gamma20HzEvent = valueEvent<kM30, kGamma20Hz>;
+constexpr MXX_event_handler M30Gamma20HzEvent = valueEvent<kM30, kGamma20HzTag>;
 constexpr MXX_event_handler M30PulseDataEvent = recordEvent<kM30, M30_pulse_data>;
 constexpr MXX_event_handler M30StatusEvent = recordEvent<kM30, M30_status>;
-constexpr MXX_event_handler M30LightSensorEvent = valueEvent<kM30, kLightSensor>;
-constexpr MXX_event_handler M30AlarmEvent = valueEvent<kM30, kAlarms>;
+constexpr MXX_event_handler M30LightSensorEvent = valueEvent<kM30, kLightSensorTag>;
+constexpr MXX_event_handler M30AlarmEvent = valueEvent<kM30, kAlarmsTag>;
 constexpr MXX_event_handler M30ProgressIndicationEvent = recordEvent<kM30, M30_progress_indication>;
 constexpr MXX_event_handler M30ConnmanEvent = recordEvent<kM30, M30_connman_data>;
 constexpr MXX_event_handler M30AssayResultsEvent = recordEvent<kM30, M30_assay_results>;
 constexpr MXX_event_handler M30IdentifyResultsEvent = recordEvent<kM30, M30_identify_results>;
-constexpr MXX_event_handler M30CsStabResultsEvent = valueEvent<kM30, kCsStabResults>;
+constexpr MXX_event_handler M30CsStabResultsEvent = valueEvent<kM30, kCsStabResultsTag>;
 constexpr MXX_event_handler M30MessageEvent = recordEvent<kM30, M30_message_event>;
 
 // The two assay events share one record type; 1000 added to the first u16
@@ -75,10 +70,10 @@ const mxx_events::SpectrumSignal<M30Protocol> kSpectrumSignals[] = {
 };
 
 const mxx_events::ValueTag<M30Protocol> kValueTags[] = {
-    {kAlarms, &M30Protocol::alarmData},
-    {kGamma20Hz, &M30Protocol::total20HzData},
-    {kLightSensor, &M30Protocol::lightSensorMonoData},
-    {kCsStabResults, &M30Protocol::csStabResultsData},
+    {mxx_events::kAlarmsTag, &M30Protocol::alarmData},
+    {mxx_events::kGamma20HzTag, &M30Protocol::total20HzData},
+    {mxx_events::kLightSensorTag, &M30Protocol::lightSensorMonoData},
+    {mxx_events::kCsStabResultsTag, &M30Protocol::csStabResultsData},
 };
 
 } // namespace

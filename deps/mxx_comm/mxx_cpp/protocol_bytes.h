@@ -74,4 +74,27 @@ inline bool intAnswer(int result, const Word& answer, int& out)
     return true;
 }
 
+// A variable amount of bytes, at most `length`: `read(destination,
+// &received)` fills them; `data` gets what came, on success only.
+template <class Read> bool readInto(QByteArray& data, uint32_t length, Read read)
+{
+    if (length > static_cast<uint32_t>(INT_MAX))
+        return false;
+    QByteArray bytes(static_cast<int>(length), 0);
+    uint32_t got = 0;
+    if (read(bytes.data(), &got) != 0)
+        return false;
+    bytes.truncate(static_cast<int>(got));
+    data = bytes;
+    return true;
+}
+
+// A model's display name from a family's table by model number.
+template <size_t N> QString modelName(const char* const (&names)[N], const char* family, int model)
+{
+    if (model >= 0 && static_cast<size_t>(model) < N)
+        return QString::fromLatin1(names[model]);
+    return QStringLiteral("%1 (model %2)").arg(QLatin1String(family)).arg(model);
+}
+
 } // namespace mxx_marshal

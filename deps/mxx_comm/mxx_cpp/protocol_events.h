@@ -53,6 +53,13 @@ inline uint32_t firstWord(const MXX_frame* frame)
     return MXX_get_u32(value);
 }
 
+// Tags of the value events.
+inline constexpr char kGamma20HzTag[] = "gamma_20hz";
+inline constexpr char kLightSensorTag[] = "light_sensor";
+inline constexpr char kAlarmsTag[] = "alarms";
+inline constexpr char kCsStabResultsTag[] = "cs_stab_results";
+inline constexpr char kMessageTag[] = "message";
+
 // Hooks, by what they post. A family's hook table names their instances.
 template <int Family, class Record> int recordEvent(int, char*, MXX_frame* frame, void* user)
 {
@@ -172,8 +179,6 @@ template <class Record> void registerRecord(const char* name)
 } // namespace mxx_events
 
 // For a family's list of event records X(family, name, ...): the meta-type
-// of each std::shared_ptr, declared and registered.
-#define MXX_EVENT_RECORD_METATYPE(family, name, ...)                                               \
-    Q_DECLARE_METATYPE(std::shared_ptr<family##_##name>)
+// of each std::shared_ptr registered (declared by M30_DERIVED_METATYPE).
 #define MXX_EVENT_RECORD_REGISTER(family, name, ...)                                               \
     mxx_events::registerRecord<family##_##name>("std::shared_ptr<" #family "_" #name ">");
