@@ -120,6 +120,20 @@ private slots:
         QCOMPARE(cut->bytes[sizeof cut->bytes - 1], uint8_t(0));
     }
 
+    void theSimulatorsStream()
+    {
+        sim::SimOptions o = testing::familyOptions("M24");
+        o.events_hz = 100;
+        InstrumentSession streaming(o);
+        auto protocol = std::make_shared<M24Protocol>();
+        QVERIFY(streaming.connectDevice());
+        QVERIFY(streaming.device.registerProtocol(protocol));
+        QSignalSpy spectra(protocol.get(), &M24Protocol::spectrumData);
+        QTRY_VERIFY_WITH_TIMEOUT(spectra.count() >= 2, 5000);
+        QVERIFY(MXX_get_u32(spectra[1][0].value<std::shared_ptr<M24_mca_spect>>()->bytes + 12) >
+                MXX_get_u32(spectra[0][0].value<std::shared_ptr<M24_mca_spect>>()->bytes + 12));
+    }
+
     void m32CommandsAndFiles()
     {
         M32_params params;

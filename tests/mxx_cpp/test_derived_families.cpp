@@ -282,6 +282,23 @@ private slots:
         QCOMPARE(MXX_get_u32(calibration[0][0].value<std::shared_ptr<M28_cs_calib_data>>()->bytes),
                  1u);
     }
+
+    void theSimulatorsStreamInEachFamilysForms()
+    {
+        // The program's own stream, adapted per family: an M28 sends its
+        // accumulated spectrum and messages under its own events.
+        sim::SimOptions o = testing::familyOptions("M28");
+        o.events_hz = 100;
+        Family<M28Protocol> streaming;
+        streaming.s = std::make_unique<InstrumentSession>(o);
+        QVERIFY(streaming.s->connectDevice());
+        QVERIFY(streaming.s->device.registerProtocol(streaming.protocol));
+        QSignalSpy accumulated(streaming.protocol.get(), &M28Protocol::accSpectrumData);
+        QSignalSpy messages(streaming.protocol.get(), &M28Protocol::messageData);
+        QVERIFY(accumulated.wait(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(messages.count() > 0, 5000);
+        QCOMPARE(messages[0][0].toInt(), 2);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDerivedFamilies)
