@@ -18,6 +18,13 @@ constexpr qreal penReach = 0.5;
 // Drawn tiles kept for panning, in KiB: a few screens' worth.
 constexpr int tileCacheKiB = 32 * 1024;
 
+// std::floor is a library call on the baseline x86-64 target.
+inline int floorToInt(double value)
+{
+    const int whole = int(value);
+    return whole - (value < whole);
+}
+
 } // namespace
 
 TrackItem::TrackItem(QVector<QPointF> points, qreal radius, QGraphicsItem* parent)
@@ -240,11 +247,14 @@ void TrackItem::renderTiles(QVector<NewTile>& pending) const
     {
         int x, y, phaseX, phaseY;
     };
+    // Quarter pixels; the points in view are near enough for an int.
+    const double quarterX = tiles.scaleX * phases, quarterY = tiles.scaleY * phases;
+    const double startX = tiles.offset.x() * phases + 0.5;
+    const double startY = tiles.offset.y() * phases + 0.5;
     auto placeOf = [&](const QPointF& p) {
-        const double x = std::floor((p.x() * tiles.scaleX + tiles.offset.x()) * phases + 0.5);
-        const double y = std::floor((p.y() * tiles.scaleY + tiles.offset.y()) * phases + 0.5);
-        const double px = std::floor(x / phases), py = std::floor(y / phases);
-        return Place{int(px), int(py), int(x - px * phases), int(y - py * phases)};
+        const int x = floorToInt(p.x() * quarterX + startX);
+        const int y = floorToInt(p.y() * quarterY + startY);
+        return Place{x >> 2, y >> 2, x & 3, y & 3}; // phases == 4
     };
     auto tileOf = [](int pixel) {
         return pixel >= 0 ? pixel / tileSize : -((-pixel - 1) / tileSize) - 1;
@@ -288,6 +298,7 @@ void TrackItem::renderTiles(QVector<NewTile>& pending) const
                 if (tile.image.isNull()) {
                     tile.image = QImage(tileSize, tileSize, QImage::Format_ARGB32_Premultiplied);
                     tile.image.fill(0);
+                    tile.bits = reinterpret_cast<QRgb*>(tile.image.bits());
                 }
                 const int x = place.x - column * tileSize, y0 = place.y - row * tileSize;
                 for (const Span& span : circle.spans) {
@@ -298,7 +309,7 @@ void TrackItem::renderTiles(QVector<NewTile>& pending) const
                     const int x1 = std::min(x + span.x1, tileSize - 1);
                     if (x0 > x1)
                         continue;
-                    QRgb* line = reinterpret_cast<QRgb*>(tile.image.scanLine(y));
+                    QRgb* line = tile.bits + y * tileSize;
                     std::fill(line + x0, line + x1 + 1, colour);
                 }
             }
@@ -325,7 +336,13 @@ void TrackItem::paint(QPainter* painter, const QStyleOptionGraphicsItem* option,
 
     const qreal scaleX = world.m11() * ratio, scaleY = world.m22() * ratio;
     const bool axisAligned = world.type() <= QTransform::TxScale && scaleX > 0 && scaleY > 0;
-    if (!axisAligned || painter->testRenderHint(QPainter::Antialiasing) ||
+    // Tiles count device pixels from the scene origin in quarters, as ints.
+    const QRectF fromOrigin = QTransform::fromScale(scaleX, scaleY).mapRect(visible);
+    const bool countable = std::max({std::abs(fromOrigin.left()), std::abs(fromOrigin.right()),
+                                     std::abs(fromOrigin.top()), std::abs(fromOrigin.bottom())}) *
+                               phases <
+                           1e9;
+    if (!axisAligned || !countable || painter->testRenderHint(QPainter::Antialiasing) ||
         2 * reach * std::max(scaleX, scaleY) > maxStampSize) {
         paintEach(painter, pointsIn(visible));
         return;
@@ -357,9 +374,9 @@ void TrackItem::paint(QPainter* painter, const QStyleOptionGraphicsItem* option,
     for (int row = tileIndex(area.top()); row <= tileIndex(area.bottom()); ++row) {
         for (int column = tileIndex(area.left()); column <= tileIndex(area.right()); ++column) {
             if (const QImage* tile = tiles.cache.object(keyOf(column, row)))
-                shown.append({column, row, *tile, {}});
+                shown.append({column, row, *tile, {}, nullptr});
             else
-                pending.append({column, row, QImage(), {}});
+                pending.append({column, row, QImage(), {}, nullptr});
         }
     }
     if (!pending.isEmpty()) {

@@ -57,7 +57,7 @@ private:
         QVector<Span> spans;
         int top = 0, bottom = 0, left = 0, right = 0; // extent around the point's pixel
     };
-    static constexpr int phases = 4;
+    static constexpr int phases = 4; // placeOf divides by shifting
     struct Stamps
     {
         qreal scaleX = 0;
@@ -80,6 +80,7 @@ private:
         int column, row;
         QImage image;       // null while nothing is drawn on it
         QVector<int> owner; // per pixel, the last point that falls on it
+        QRgb* bits;         // the image's pixels, rows of tileSize
     };
 
     void buildGrid();

@@ -87,6 +87,7 @@ private slots:
     void init();
     void mapItemThenTrackItem();
     void trackLooksLikeOneCirclePerPoint();
+    void farPointCloseUp();
     void pointsInAnAreaInTrackOrder();
     void rebuildingAndClearing();
     void pointOutsideTheImageExtendsTheScene();
@@ -231,6 +232,17 @@ void TestMapScene::trackLooksLikeOneCirclePerPoint()
                                     .arg(red)));
         }
     }
+}
+
+void TestMapScene::farPointCloseUp()
+{
+    // Device pixels counted from the scene origin would pass the int range here.
+    const QVector<QPointF> points = {QPointF(2e7, 2e7), QPointF(2e7 + 1, 2e7)};
+    const QRectF source(2e7 - 2, 2e7 - 2, 4, 4);
+    const QImage drawn = render(new TrackItem(points, 1), source, QSize(200, 200));
+    const QImage expected = render(ellipses(points, 1), source, QSize(200, 200));
+    QVERIFY(redPixels(expected) > 1000);
+    QCOMPARE(differingPixels(drawn, expected), 0);
 }
 
 void TestMapScene::pointsInAnAreaInTrackOrder()
