@@ -20,6 +20,8 @@
 
 namespace detail {
 
+using mxx::mxxXor;
+
 using Clock = std::chrono::steady_clock;
 
 // Keeps the compiler from dropping or merging the XOR passes.

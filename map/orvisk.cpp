@@ -1,5 +1,6 @@
 #include "orvisk.h"
 
+#include "map_files.h"
 #include "message_dialogs.h"
 #include "track_item.h"
 
@@ -26,7 +27,6 @@ namespace {
 constexpr double radiansPerDegree = 0.017453292519943295;
 constexpr double degreesPerRadian = 57.29577951308232;
 constexpr char latLongDefinition[] = "+proj=latlong +ellps=WGS84 +datum=WGS84 +no_defs";
-constexpr int calibrationLines = 6;
 const QString settingsGroup = QStringLiteral("Map");
 const QString scaleFactorKey = QStringLiteral("ScaleFactor");
 const QString centerKey = QStringLiteral("Center");
@@ -37,6 +37,43 @@ const QColor measureColour(20, 60, 200);
 QString projError(const char* prefix)
 {
     return QString::fromLatin1(prefix) + QString::fromUtf8(proj::errorText(proj::lastError()));
+}
+
+// Each reader shows its failure and returns nothing.
+std::optional<QImage> readMapImage(const QString& path)
+{
+    std::optional<QImage> image = map_files::readImage(path);
+    if (!image)
+        ui::showErrorMessage(QStringLiteral("Could not load raster image file!"));
+    return image;
+}
+
+std::optional<map_files::WorldFile> readWorld(const QString& path)
+{
+    QFile file(path);
+    std::optional<map_files::WorldFile> world;
+    if (file.open(QIODevice::ReadOnly))
+        world = map_files::readWorldFile(file);
+    // Without six usable lines the origin or pixel size would be made up.
+    if (!world)
+        ui::showErrorMessage(QStringLiteral("Could not load calibration file!"));
+    return world;
+}
+
+// A rejected definition gives a null projection (and its message); only a
+// file that cannot be opened gives nothing.
+std::optional<proj::ProjectionPtr> readProjection(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        ui::showErrorMessage(QStringLiteral("Could not load calibration file!"));
+        return std::nullopt;
+    }
+    proj::ProjectionPtr projection =
+        proj::initPlus(map_files::readProjectionLine(file).constData());
+    if (!projection)
+        ui::showErrorMessage(projError("User projection error:"));
+    return projection;
 }
 
 // Truncates toward zero; a value that is not finite or does not fit an int
@@ -83,49 +120,22 @@ TOrvisk::~TOrvisk()
 
 void TOrvisk::loadMapImage(const QString& path)
 {
-    QImageReader reader(path);
-    reader.setDecideFormatFromContent(true);
-    QImage image = reader.read();
-    if (image.isNull()) {
-        ui::showErrorMessage(QStringLiteral("Could not load raster image file!"));
-        return;
-    }
-    mapPixmap = QPixmap::fromImage(image);
+    if (std::optional<QImage> image = readMapImage(path))
+        mapPixmap = QPixmap::fromImage(*image);
 }
 
 void TOrvisk::loadCalFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        ui::showErrorMessage(QStringLiteral("Could not load calibration file!"));
-        return;
+    if (std::optional<map_files::WorldFile> world = readWorld(path)) {
+        pixelSize = world->pixelSize;
+        mapOrigin = world->origin;
     }
-    double values[calibrationLines] = {};
-    int count = 0;
-    while (!file.atEnd() && count < calibrationLines)
-        values[count++] =
-            file.readLine().toDouble(); // "C" locale, blanks ignored, 0 if not a number
-    file.close();
-    // Without all six lines the origin or pixel size would be made up.
-    if (count < calibrationLines) {
-        ui::showErrorMessage(QStringLiteral("Could not load calibration file!"));
-        return;
-    }
-    pixelSize = QPointF(values[0], values[3]);
-    mapOrigin = QPointF(values[4], values[5]);
 }
 
 void TOrvisk::loadProjFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        ui::showErrorMessage(QStringLiteral("Could not load calibration file!"));
-        return;
-    }
-    QByteArray definition = file.readLine();
-    userProj = proj::initPlus(definition.constData());
-    if (!userProj)
-        ui::showErrorMessage(projError("User projection error:"));
+    if (std::optional<proj::ProjectionPtr> projection = readProjection(path))
+        userProj = std::move(*projection);
 }
 
 std::optional<QPointF> TOrvisk::geoToPixel(double latitude, double longitude) const
@@ -205,10 +215,19 @@ void TOrvisk::createScene(int radius)
 
 void TOrvisk::loadMapFolder(const QString& folder)
 {
+    // All three files are read before anything changes: a damaged folder
+    // leaves the map as it was.
     const QDir dir(folder);
-    loadMapImage(dir.filePath(QStringLiteral("map.png")));
-    loadCalFile(dir.filePath(QStringLiteral("map.pgw")));
-    loadProjFile(dir.filePath(QStringLiteral("map.ppr")));
+    std::optional<QImage> image = readMapImage(dir.filePath(QStringLiteral("map.png")));
+    std::optional<map_files::WorldFile> world = readWorld(dir.filePath(QStringLiteral("map.pgw")));
+    std::optional<proj::ProjectionPtr> projection =
+        readProjection(dir.filePath(QStringLiteral("map.ppr")));
+    if (!image || !world || !projection || !*projection)
+        return;
+    mapPixmap = QPixmap::fromImage(*image);
+    pixelSize = world->pixelSize;
+    mapOrigin = world->origin;
+    userProj = std::move(*projection);
 
     const QVector<QPointF> positions = std::exchange(trackPositions, {});
     track.clear();

@@ -26,7 +26,7 @@ struct Projection
     }
 };
 
-namespace detail {
+namespace {
 
 constexpr double degreesPerRadian = 57.29577951308232;
 
@@ -73,7 +73,7 @@ PJ* operationBetween(const Projection& src, const Projection& dst)
     return src.operation;
 }
 
-} // namespace detail
+} // namespace
 
 void ProjectionDeleter::operator()(Projection* projection) const
 {
@@ -89,42 +89,42 @@ ProjectionPtr initPlus(const char* definition)
     for (char& c : text)
         if (c == '\n' || c == '\r' || c == '\t')
             c = ' ';
-    PJ_CONTEXT* ctx = detail::context();
+    PJ_CONTEXT* ctx = context();
     PJ* crs = proj_create(ctx, text.c_str());
     if (!crs) {
-        detail::lastErrorNumber = proj_context_errno(ctx);
+        lastErrorNumber = proj_context_errno(ctx);
         return nullptr;
     }
     ProjectionPtr projection(new Projection);
     projection->crs = crs;
-    projection->geographic = detail::isGeographic(crs);
+    projection->geographic = isGeographic(crs);
     projection->serial = ++nextSerial;
     return projection;
 }
 
 int transform(const Projection& src, const Projection& dst, double* x, double* y)
 {
-    PJ* operation = detail::operationBetween(src, dst);
+    PJ* operation = operationBetween(src, dst);
     if (!operation) {
-        detail::lastErrorNumber = proj_context_errno(detail::context());
+        lastErrorNumber = proj_context_errno(context());
         *x = *y = HUGE_VAL;
-        return detail::lastErrorNumber;
+        return lastErrorNumber;
     }
     PJ_COORD coord = proj_coord(*x, *y, 0, 0);
     if (src.geographic) {
-        coord.xy.x *= detail::degreesPerRadian;
-        coord.xy.y *= detail::degreesPerRadian;
+        coord.xy.x *= degreesPerRadian;
+        coord.xy.y *= degreesPerRadian;
     }
     coord = proj_trans(operation, PJ_FWD, coord);
     if (dst.geographic) {
-        coord.xy.x /= detail::degreesPerRadian;
-        coord.xy.y /= detail::degreesPerRadian;
+        coord.xy.x /= degreesPerRadian;
+        coord.xy.y /= degreesPerRadian;
     }
     *x = coord.xy.x;
     *y = coord.xy.y;
     int error = proj_errno(operation);
     if (error) {
-        detail::lastErrorNumber = error;
+        lastErrorNumber = error;
         proj_errno_reset(operation);
     }
     return error;
@@ -132,12 +132,12 @@ int transform(const Projection& src, const Projection& dst, double* x, double* y
 
 int lastError()
 {
-    return detail::lastErrorNumber;
+    return lastErrorNumber;
 }
 
 const char* errorText(int error)
 {
-    const char* text = proj_context_errno_string(detail::context(), error);
+    const char* text = proj_context_errno_string(context(), error);
     return text ? text : "";
 }
 

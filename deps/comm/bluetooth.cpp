@@ -15,7 +15,7 @@
 #include <mutex>
 #include <thread>
 
-namespace detail {
+namespace comm {
 namespace {
 
 struct Inquiry
@@ -30,7 +30,7 @@ struct Inquiry
 
 Inquiry& inquiry()
 {
-    static Inquiry q;
+    static Inquiry& q = *new Inquiry; // never destroyed: the registry ends its thread at the end
     return q;
 }
 
@@ -97,12 +97,15 @@ public:
         stream.assign(fd);
         timer.expires_after(std::chrono::milliseconds(
             params.timeout_ms ? params.timeout_ms : default_connect_timeout_ms));
-        timer.async_wait([this](std::error_code ec) {
-            if (!ec)
+        // The time-out may fire just as the connect completes, or after the
+        // link is gone: it acts only while the attempt is still open.
+        timer.async_wait([this, settled = settled](std::error_code ec) {
+            if (!ec && !*settled)
                 stream.cancel(ec); // time-out
         });
         stream.async_wait(asio::posix::stream_descriptor::wait_write, [this,
                                                                        done](std::error_code ec) {
+            *settled = true;
             timer.cancel();
             int err = 0;
             socklen_t len = sizeof err;
@@ -121,6 +124,7 @@ public:
 
     void close() override
     {
+        *settled = true;
         timer.cancel();
         StreamLink::close();
     }
@@ -128,6 +132,8 @@ public:
 private:
     asio::steady_timer timer;
     ConnParams params;
+    // Set once the attempt has ended or the link closes (see TcpLink).
+    std::shared_ptr<bool> settled = std::make_shared<bool>(false);
 };
 
 std::unique_ptr<Link> create(asio::io_context& io, const ConnParams& params)
@@ -152,7 +158,7 @@ void bt_stop()
         t.join(); // the cancelled inquiry ends within its name look-up time
 }
 
-} // namespace detail
+} // namespace comm
 
 extern "C" {
 
@@ -174,7 +180,7 @@ int comm_bt_discover(comm_bt_discover_cb_t cb, uint32_t class_of_device, void* u
     int dev = hci_get_route(nullptr);
     if (dev < 0)
         return COMM_ERR_FAILED; // no adapter: no inquiry, no callback
-    detail::Inquiry& q = detail::inquiry();
+    comm::Inquiry& q = comm::inquiry();
     std::unique_lock<std::mutex> lock(q.m);
     if (q.running)
         return COMM_ERR_FAILED;
@@ -186,13 +192,13 @@ int comm_bt_discover(comm_bt_discover_cb_t cb, uint32_t class_of_device, void* u
     q.running = true;
     q.cancel = false;
     q.dev = dev;
-    q.thread = std::thread(detail::run_inquiry, dev, class_of_device, cb, user);
+    q.thread = std::thread(comm::run_inquiry, dev, class_of_device, cb, user);
     return 0;
 }
 
 int comm_bt_discover_cancel(void)
 {
-    detail::Inquiry& q = detail::inquiry();
+    comm::Inquiry& q = comm::inquiry();
     std::lock_guard<std::mutex> lock(q.m);
     if (!q.running)
         return 0;
@@ -207,7 +213,7 @@ int comm_bt_discover_cancel(void)
 
 int comm_bt_discover_wait(int timeout_ms, int cancel)
 {
-    detail::Inquiry& q = detail::inquiry();
+    comm::Inquiry& q = comm::inquiry();
     {
         std::unique_lock<std::mutex> lock(q.m);
         if (q.cv.wait_for(lock, std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms),

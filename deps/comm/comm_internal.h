@@ -16,7 +16,7 @@
 #include <system_error>
 #include <vector>
 
-namespace detail {
+namespace comm {
 
 enum class MediumKind { tcp, serial, ftdi, usb, bt };
 
@@ -63,6 +63,9 @@ public:
     virtual void async_read(uint8_t* buf, std::size_t size, ReadDone done) = 0;
     // 0, COMM_ERR_TIMEOUT or COMM_ERR_IO; everything written or failed.
     virtual int write(const uint8_t* data, std::size_t size, int timeout_ms) = 0;
+    // Writes what the device takes at once, without waiting: the number of
+    // bytes written (maybe 0), or COMM_ERR_IO.
+    virtual long write_some(const uint8_t* data, std::size_t size) = 0;
     // Wakes a writer blocked in write (any thread, before close takes the write lock).
     virtual void interrupt() {}
     // Cancels an open or read in progress (they complete with an error).
@@ -91,6 +94,8 @@ std::error_code io_error(int code);
 // Writes all of `size` bytes to a non-blocking descriptor, waiting at most
 // `timeout_ms` in total.  Sockets are written without SIGPIPE.
 int fd_write(int fd, bool socket, const uint8_t* data, std::size_t size, int timeout_ms);
+// Writes what a descriptor takes without blocking: bytes written, or COMM_ERR_IO.
+long fd_write_some(int fd, bool socket, const uint8_t* data, std::size_t size);
 
 // Asio stream (socket, serial port, descriptor) as a link.
 template <class Stream> class StreamLink : public Link
@@ -105,6 +110,11 @@ public:
     {
         return stream.is_open() ? fd_write(stream.native_handle(), socket, data, size, timeout_ms)
                                 : COMM_ERR_IO;
+    }
+    long write_some(const uint8_t* data, std::size_t size) override
+    {
+        return stream.is_open() ? fd_write_some(stream.native_handle(), socket, data, size)
+                                : static_cast<long>(COMM_ERR_IO);
     }
     void close() override
     {
@@ -138,6 +148,6 @@ void usb_start();
 void usb_stop();
 void bt_stop();
 
-} // namespace detail
+} // namespace comm
 
 #endif

@@ -31,7 +31,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace detail {
+namespace comm {
 namespace {
 
 std::vector<std::string> split(const std::string& s, std::size_t max_parts = 0)
@@ -347,9 +347,9 @@ std::string display_text(const ConnParams& c)
     return {};
 }
 
-} // namespace detail
+} // namespace comm
 
-using detail::ConnParams;
+using comm::ConnParams;
 
 extern "C" {
 
@@ -358,12 +358,12 @@ int comm_get_devid_string(const char* id, char* text)
     if (!text)
         return COMM_ERR_ARG;
     ConnParams c;
-    if (detail::parse_conn_string(id, c) != 0) {
+    if (comm::parse_conn_string(id, c) != 0) {
         // Unknown text: show it as it is rather than nothing.
         std::snprintf(text, COMM_STRING_SIZE, "%s", id ? id : "");
         return COMM_ERR_ARG;
     }
-    std::snprintf(text, COMM_STRING_SIZE, "%s", detail::display_text(c).c_str());
+    std::snprintf(text, COMM_STRING_SIZE, "%s", comm::display_text(c).c_str());
     return 0;
 }
 
@@ -371,51 +371,51 @@ int comm_make_conn_string_usb(char* out, const char* usb_id, uint16_t vid, uint1
 {
     (void)flags; // no options yet
     ConnParams c;
-    if (!usb_id || (detail::parse_conn_string(usb_id, c) != 0 || c.location.empty())) {
+    if (!usb_id || (comm::parse_conn_string(usb_id, c) != 0 || c.location.empty())) {
         // A bare location ("3-1.2") is accepted too.
         c = ConnParams();
         if (!usb_id || !*usb_id || std::strchr(usb_id, ':'))
-            return detail::put(out, ""), COMM_ERR_ARG;
+            return comm::put(out, ""), COMM_ERR_ARG;
         c.location = usb_id;
     }
     ConnParams o;
-    o.kind = detail::MediumKind::usb;
-    o.prefix = pid == detail::ftdi_pid ? "USBF" : "USBU";
+    o.kind = comm::MediumKind::usb;
+    o.prefix = pid == comm::ftdi_pid ? "USBF" : "USBU";
     o.vid = vid;
     o.pid = pid;
     o.location = c.location;
     o.serial = c.serial;
-    return detail::format_conn_string(o, out);
+    return comm::format_conn_string(o, out);
 }
 
 int comm_make_conn_string_serial(char* out, uint16_t port, int baud, int data_bits, int stop_bits,
                                  int parity, int flow)
 {
-    return detail::make_serial(out, detail::MediumKind::serial, "/dev/ttyS" + std::to_string(port),
-                               baud, data_bits, stop_bits, parity, flow);
+    return comm::make_serial(out, comm::MediumKind::serial, "/dev/ttyS" + std::to_string(port),
+                             baud, data_bits, stop_bits, parity, flow);
 }
 
 int comm_make_conn_string_serial_path(char* out, const char* path, int baud, int data_bits,
                                       int stop_bits, int parity, int flow)
 {
     if (!path)
-        return detail::put(out, ""), COMM_ERR_ARG;
-    return detail::make_serial(out, detail::MediumKind::serial, path, baud, data_bits, stop_bits,
-                               parity, flow);
+        return comm::put(out, ""), COMM_ERR_ARG;
+    return comm::make_serial(out, comm::MediumKind::serial, path, baud, data_bits, stop_bits,
+                             parity, flow);
 }
 
 int comm_make_conn_string_ftdi_serial(char* out, const char* device_id, int baud, int data_bits,
                                       int stop_bits, int parity, int flow)
 {
     if (!device_id)
-        return detail::put(out, ""), COMM_ERR_ARG;
+        return comm::put(out, ""), COMM_ERR_ARG;
     // A listed id gives its location; anything else is taken as location or serial.
     ConnParams c;
     std::string id = device_id;
-    if (detail::parse_conn_string(device_id, c) == 0 && !c.location.empty())
+    if (comm::parse_conn_string(device_id, c) == 0 && !c.location.empty())
         id = c.location;
-    return detail::make_serial(out, detail::MediumKind::ftdi, id, baud, data_bits, stop_bits,
-                               parity, flow);
+    return comm::make_serial(out, comm::MediumKind::ftdi, id, baud, data_bits, stop_bits, parity,
+                             flow);
 }
 
 int comm_make_conn_string_bt(char* out, const char* address, const char* name,
@@ -423,7 +423,7 @@ int comm_make_conn_string_bt(char* out, const char* address, const char* name,
 {
     (void)class_of_device; // only the inquiry filters by class
     ConnParams c;
-    c.kind = detail::MediumKind::bt;
+    c.kind = comm::MediumKind::bt;
     c.prefix = "bt";
     c.address = address ? address : "";
     c.name = name ? name : "";
@@ -439,20 +439,20 @@ int comm_make_conn_string_bt(char* out, const char* address, const char* name,
         if (!c.name.empty() && (static_cast<unsigned char>(c.name.back()) & 0x80))
             c.name.pop_back();
     }
-    return detail::format_conn_string(c, out);
+    return comm::format_conn_string(c, out);
 }
 
 int comm_make_conn_string_net(char* out, const char* host, uint16_t port, int timeout_ms)
 {
     ConnParams c;
-    c.kind = detail::MediumKind::tcp;
+    c.kind = comm::MediumKind::tcp;
     c.prefix = "tcp";
     c.host = host ? host : "";
     if (c.host.size() > 2 && c.host.front() == '[' && c.host.back() == ']')
         c.host = c.host.substr(1, c.host.size() - 2);
     c.port = port;
     c.timeout_ms = timeout_ms;
-    return detail::format_conn_string(c, out);
+    return comm::format_conn_string(c, out);
 }
 
 } // extern "C"

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <fstream>
 
-namespace detail {
+namespace comm {
 namespace {
 
 const char* const sysfs_root = "/sys/bus/usb/devices";
@@ -105,7 +105,7 @@ std::string ftdi_find_tty(const std::string& root, const std::string& id)
 
 const Medium ftdi_medium = {"ftdi", {"ftdi", "USBF", "USBS"}, nullptr, create};
 
-} // namespace detail
+} // namespace comm
 
 extern "C" int comm_list_devices_ftdi(char (*out)[COMM_STRING_SIZE], int max, int* count,
                                       uint16_t vid, uint16_t pid)
@@ -113,11 +113,11 @@ extern "C" int comm_list_devices_ftdi(char (*out)[COMM_STRING_SIZE], int max, in
     if (!count || max < 0 || (max > 0 && !out))
         return COMM_ERR_ARG;
     *count = 0;
-    for (const detail::FtdiDevice& d : detail::ftdi_scan(detail::sysfs_root, vid, pid)) {
+    for (const comm::FtdiDevice& d : comm::ftdi_scan(comm::sysfs_root, vid, pid)) {
         if (*count >= max)
             break;
-        detail::ConnParams c;
-        c.kind = detail::MediumKind::usb;
+        comm::ConnParams c;
+        c.kind = comm::MediumKind::usb;
         c.prefix = "USBF";
         c.vid = vid;
         c.pid = pid;
@@ -125,7 +125,7 @@ extern "C" int comm_list_devices_ftdi(char (*out)[COMM_STRING_SIZE], int max, in
         // A serial number with separators or spaces cannot be a field: leave it out.
         if (d.serial.find_first_of(": \t") == std::string::npos)
             c.serial = d.serial;
-        if (detail::format_conn_string(c, out[*count]) == 0)
+        if (comm::format_conn_string(c, out[*count]) == 0)
             ++*count;
     }
     return 0;

@@ -2,6 +2,7 @@
 // order of handler calls and the response hand-over to a waiting exchange.
 #include "comm_internal.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -19,7 +20,7 @@
 #include <thread>
 #include <utility>
 
-namespace detail {
+namespace comm {
 
 // Picked by the prefix of the connection string; a new medium is one line here.
 const Medium* const media[] = {&tcp_medium, &serial_medium, &ftdi_medium, &usb_medium, &bt_medium};
@@ -46,7 +47,7 @@ struct Slot
 
 struct Conn
 {
-    Conn(asio::io_context& io) : timer(io) {}
+    Conn(asio::io_context& io) : timer(io), flush_timer(io) {}
 
     int id = 0;
     comm_handler_t handler = nullptr;
@@ -63,6 +64,14 @@ struct Conn
     std::unique_ptr<Link> link;
     std::mutex write_mutex; // one writer at a time; close waits for it
     bool writable = false;  // guarded by write_mutex
+
+    // Bytes written on the I/O thread that the link did not take at once.
+    // The I/O thread never waits for a link: it keeps them here and writes
+    // them as the link takes more; other writers wait until they are gone.
+    std::mutex out_m;
+    std::condition_variable drained;
+    std::vector<uint8_t> backlog; // under out_m
+    asio::steady_timer flush_timer;
 
     // Connected signal and response slots.
     std::mutex m;
@@ -100,6 +109,8 @@ void spinForAnswer(Conn& c, unsigned before, std::chrono::microseconds budget)
         std::this_thread::yield();
 }
 
+void stop_all();
+
 struct Core
 {
     std::mutex init_mutex; // serialises comm_init and comm_shut
@@ -113,12 +124,18 @@ struct Core
     std::thread thread;
     std::thread::id thread_id;
 
+    // The one owner of the transport's threads: a process that ends without
+    // comm_shut is shut down here, in the same order.
     ~Core()
     {
-        if (thread.joinable()) { // the process ends without comm_shut
+        if (!thread.joinable())
+            return;
+        if (std::this_thread::get_id() == thread_id) { // exit from inside a handler
             io.stop();
-            thread.join();
+            thread.detach();
+            return;
         }
+        stop_all();
     }
 };
 
@@ -156,12 +173,18 @@ void finish(const ConnPtr& c, bool error)
     c->finished = true;
     c->state = COMM_STATE_CLOSING;
     c->timer.cancel();
+    c->flush_timer.cancel();
     c->link->interrupt();
     {
         std::lock_guard<std::mutex> lock(c->write_mutex);
         c->writable = false;
         c->link->close();
     }
+    {
+        std::lock_guard<std::mutex> lock(c->out_m);
+        c->backlog.clear();
+    }
+    c->drained.notify_all();
     if (error)
         call(*c, COMM_EV_ERROR);
     {
@@ -237,6 +260,114 @@ void opened(const ConnPtr& c, std::error_code ec)
     start_timer(c);
 }
 
+// Writes the backlog as far as the link takes it; again shortly while some is
+// left. A writer on another thread holding the link means: try again later.
+void flush(const ConnPtr& c)
+{
+    if (c->finished)
+        return;
+    bool failed = false, left = false;
+    if (c->write_mutex.try_lock()) {
+        std::lock_guard<std::mutex> wl(c->write_mutex, std::adopt_lock);
+        std::lock_guard<std::mutex> lock(c->out_m);
+        if (c->writable && !c->backlog.empty()) {
+            long n = c->link->write_some(c->backlog.data(), c->backlog.size());
+            if (n < 0)
+                failed = true;
+            else
+                c->backlog.erase(c->backlog.begin(), c->backlog.begin() + n);
+        }
+        left = !failed && c->writable && !c->backlog.empty();
+    } else {
+        left = true;
+    }
+    if (failed) {
+        finish(c, true);
+        return;
+    }
+    if (!left) {
+        c->drained.notify_all();
+        return;
+    }
+    c->flush_timer.expires_after(std::chrono::milliseconds(2));
+    c->flush_timer.async_wait([c](std::error_code ec) {
+        if (!ec)
+            flush(c);
+    });
+}
+
+// A write on the I/O thread: whatever the link does not take at once waits
+// in the backlog. The bytes of one write are never split by another writer.
+int write_from_io_thread(const ConnPtr& c, const uint8_t* data, std::size_t size)
+{
+    constexpr std::size_t kBacklogLimit = 1 << 20;
+    {
+        std::lock_guard<std::mutex> lock(c->out_m);
+        if (!c->backlog.empty()) {
+            if (c->backlog.size() + size > kBacklogLimit)
+                return COMM_ERR_TIMEOUT;
+            c->backlog.insert(c->backlog.end(), data, data + size);
+            return 0;
+        }
+    }
+    long n = 0;
+    if (c->write_mutex.try_lock()) {
+        std::lock_guard<std::mutex> wl(c->write_mutex, std::adopt_lock);
+        if (!c->writable)
+            return COMM_ERR_NO_CONN;
+        n = c->link->write_some(data, size);
+    }
+    if (n < 0) {
+        asio::post(core().io, [c] { finish(c, true); });
+        return COMM_ERR_IO;
+    }
+    if (static_cast<std::size_t>(n) < size) {
+        {
+            std::lock_guard<std::mutex> lock(c->out_m);
+            c->backlog.assign(data + n, data + size);
+        }
+        asio::post(core().io, [c] { flush(c); });
+    }
+    return 0;
+}
+
+// Another thread's writer waits (at most until `deadline`) for the bytes the
+// I/O thread left, so that its own go after them.
+bool wait_for_backlog(Conn& c, std::chrono::steady_clock::time_point deadline)
+{
+    std::unique_lock<std::mutex> lock(c.out_m);
+    return c.drained.wait_until(lock, deadline, [&c] { return c.backlog.empty(); });
+}
+
+// Ends every connection (CLOSED calls), then the I/O thread, the inquiry and
+// USB, in that order.
+void stop_all()
+{
+    Core& k = core();
+    {
+        std::lock_guard<std::mutex> lock(k.m);
+        k.running = false; // no new connections from here on
+    }
+    comm::bt_stop();
+    std::promise<void> closed;
+    asio::post(k.io, [&k, &closed] {
+        std::map<int, ConnPtr> all;
+        {
+            std::lock_guard<std::mutex> lock(k.m);
+            all = k.conns;
+        }
+        for (auto& entry : all)
+            comm::finish(entry.second, false);
+        comm::udp_stop();
+        closed.set_value();
+    });
+    closed.get_future().wait();
+    k.work.reset();
+    k.thread.join(); // returns once the cancelled operations have completed
+    k.thread_id = std::thread::id();
+    comm::usb_stop();
+}
+
 } // namespace
 
 bool loopback_only()
@@ -277,25 +408,49 @@ int fd_write(int fd, bool socket, const uint8_t* data, std::size_t size, int tim
     return 0;
 }
 
-} // namespace detail
+long fd_write_some(int fd, bool socket, const uint8_t* data, std::size_t size)
+{
+    if (!socket) {
+        int flags = ::fcntl(fd, F_GETFL);
+        if (flags >= 0 && !(flags & O_NONBLOCK))
+            ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    }
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t n = socket ? ::send(fd, data + done, size - done, MSG_NOSIGNAL | MSG_DONTWAIT)
+                           : ::write(fd, data + done, size - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return COMM_ERR_IO;
+        break;
+    }
+    return static_cast<long>(done);
+}
 
-using detail::ConnPtr;
+} // namespace comm
+
+using comm::ConnPtr;
 
 extern "C" {
 
 int comm_init(void)
 {
-    detail::Core& k = detail::core();
+    comm::Core& k = comm::core();
     std::lock_guard<std::mutex> init(k.init_mutex);
     if (k.running)
         return 0;
     const char* lo = std::getenv("ORVISK_LOOPBACK_ONLY");
     k.loopback_only = lo && std::strcmp(lo, "1") == 0;
-    detail::udp_read_redirect_env();
+    comm::udp_read_redirect_env();
     k.io.restart();
     k.work.emplace(k.io.get_executor());
-    detail::udp_start(k.io);
-    detail::usb_start();
+    comm::udp_start(k.io);
+    comm::usb_start();
     std::promise<void> started;
     k.thread = std::thread([&k, &started] {
         k.thread_id = std::this_thread::get_id();
@@ -310,34 +465,13 @@ int comm_init(void)
 
 int comm_shut(void)
 {
-    detail::Core& k = detail::core();
+    comm::Core& k = comm::core();
     std::lock_guard<std::mutex> init(k.init_mutex);
     if (!k.running)
         return 0;
     if (std::this_thread::get_id() == k.thread_id)
         return COMM_ERR_FAILED; // not from a handler: the I/O thread cannot join itself
-    {
-        std::lock_guard<std::mutex> lock(k.m);
-        k.running = false; // no new connections from here on
-    }
-    detail::bt_stop();
-    std::promise<void> closed;
-    asio::post(k.io, [&k, &closed] {
-        std::map<int, ConnPtr> all;
-        {
-            std::lock_guard<std::mutex> lock(k.m);
-            all = k.conns;
-        }
-        for (auto& entry : all)
-            detail::finish(entry.second, false);
-        detail::udp_stop();
-        closed.set_value();
-    });
-    closed.get_future().wait();
-    k.work.reset();
-    k.thread.join(); // returns once the cancelled operations have completed
-    k.thread_id = std::thread::id();
-    detail::usb_stop();
+    comm::stop_all();
     return 0;
 }
 
@@ -346,10 +480,10 @@ int comm_connect(int* id, const char* conn_string, comm_handler_t handler, int r
 {
     if (!id || !handler || rx_size <= 0)
         return COMM_ERR_ARG;
-    detail::ConnParams params;
-    if (detail::parse_conn_string(conn_string, params) != 0)
+    comm::ConnParams params;
+    if (comm::parse_conn_string(conn_string, params) != 0)
         return COMM_ERR_ARG;
-    const detail::Medium* medium = detail::find_medium(params.prefix);
+    const comm::Medium* medium = comm::find_medium(params.prefix);
     if (!medium)
         return COMM_ERR_ARG;
     if (medium->check) {
@@ -357,8 +491,8 @@ int comm_connect(int* id, const char* conn_string, comm_handler_t handler, int r
         if (r != 0)
             return r;
     }
-    detail::Core& k = detail::core();
-    auto c = std::make_shared<detail::Conn>(k.io);
+    comm::Core& k = comm::core();
+    auto c = std::make_shared<comm::Conn>(k.io);
     c->handler = handler;
     c->record = record;
     c->timer_ms = timer_ms;
@@ -377,28 +511,28 @@ int comm_connect(int* id, const char* conn_string, comm_handler_t handler, int r
         k.conns[c->id] = c;
     }
     asio::post(k.io,
-               [c] { c->link->async_open([c](std::error_code ec) { detail::opened(c, ec); }); });
+               [c] { c->link->async_open([c](std::error_code ec) { comm::opened(c, ec); }); });
     return 0;
 }
 
 int comm_disconnect(int id)
 {
-    ConnPtr c = detail::find(id);
+    ConnPtr c = comm::find(id);
     if (!c)
         return COMM_ERR_NO_CONN;
-    asio::post(detail::core().io, [c] { detail::finish(c, false); });
+    asio::post(comm::core().io, [c] { comm::finish(c, false); });
     return 0;
 }
 
 int comm_get_state(int id)
 {
-    ConnPtr c = detail::find(id);
+    ConnPtr c = comm::find(id);
     return c ? c->state.load() : COMM_STATE_NONE;
 }
 
 int comm_signal_connected(int id)
 {
-    ConnPtr c = detail::find(id);
+    ConnPtr c = comm::find(id);
     if (!c)
         return COMM_ERR_NO_CONN;
     {
@@ -411,7 +545,7 @@ int comm_signal_connected(int id)
 
 int comm_wait_connected(int id, int timeout_ms)
 {
-    ConnPtr c = detail::find(id);
+    ConnPtr c = comm::find(id);
     if (!c)
         return COMM_ERR_NO_CONN;
     std::unique_lock<std::mutex> lock(c->m);
@@ -427,25 +561,44 @@ int comm_write(int id, const void* data, int length, int flags, int timeout_ms)
     (void)flags;
     if (length < 0 || (length > 0 && !data))
         return COMM_ERR_ARG;
-    ConnPtr c = detail::find(id);
+    ConnPtr c = comm::find(id);
     if (!c || c->state != COMM_STATE_OPEN)
         return COMM_ERR_NO_CONN;
     {
         // A new command: frames the caller was reading may be replaced again.
         std::lock_guard<std::mutex> lock(c->m);
-        for (detail::Slot& s : c->slots)
+        for (comm::Slot& s : c->slots)
             s.held = false;
     }
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    if (std::this_thread::get_id() == comm::core().thread_id)
+        return comm::write_from_io_thread(c, bytes, static_cast<std::size_t>(length));
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
     int r;
     {
-        std::lock_guard<std::mutex> lock(c->write_mutex);
+        std::unique_lock<std::mutex> lock(c->write_mutex);
+        while (true) {
+            {
+                std::lock_guard<std::mutex> out(c->out_m);
+                if (c->backlog.empty())
+                    break;
+            }
+            lock.unlock();
+            if (!comm::wait_for_backlog(*c, deadline))
+                return COMM_ERR_TIMEOUT;
+            lock.lock();
+        }
         if (!c->writable)
             return COMM_ERR_NO_CONN;
-        r = c->link->write(static_cast<const uint8_t*>(data), static_cast<std::size_t>(length),
-                           timeout_ms < 0 ? 0 : timeout_ms);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        r = c->link->write(bytes, static_cast<std::size_t>(length),
+                           static_cast<int>(std::max<long long>(left, 0)));
     }
     if (r == COMM_ERR_IO)
-        asio::post(detail::core().io, [c] { detail::finish(c, true); });
+        asio::post(comm::core().io, [c] { comm::finish(c, true); });
     return r;
 }
 
@@ -459,7 +612,7 @@ int comm_get_data(comm_iter_t* it, int* id, void** record)
 {
     if (!it)
         return 0;
-    detail::Core& k = detail::core();
+    comm::Core& k = comm::core();
     std::lock_guard<std::mutex> lock(k.m);
     for (auto e = k.conns.lower_bound(it->next_id); e != k.conns.end(); ++e) {
         int state = e->second->state;
@@ -479,7 +632,7 @@ int comm_get_data(comm_iter_t* it, int* id, void** record)
 int comm_hook_response(int id, uint16_t code1, void* buf1, int cap1, uint16_t code2, void* buf2,
                        int cap2, uint16_t code3, void* buf3, int cap3)
 {
-    ConnPtr c = detail::find(id);
+    ConnPtr c = comm::find(id);
     if (!c)
         return COMM_ERR_NO_CONN;
     const uint16_t codes[3] = {code1, code2, code3};
@@ -488,8 +641,8 @@ int comm_hook_response(int id, uint16_t code1, void* buf1, int cap1, uint16_t co
     std::lock_guard<std::mutex> lock(c->m);
     for (int i = 0; i < 3; ++i) {
         bool use = bufs[i] && caps[i] > 0;
-        c->slots[i] = detail::Slot{codes[i], use ? static_cast<uint8_t*>(bufs[i]) : nullptr,
-                                   use ? caps[i] : 0, 0, false};
+        c->slots[i] = comm::Slot{codes[i], use ? static_cast<uint8_t*>(bufs[i]) : nullptr,
+                                 use ? caps[i] : 0, 0, false};
     }
     c->armed = true;
     return 0;
@@ -497,13 +650,13 @@ int comm_hook_response(int id, uint16_t code1, void* buf1, int cap1, uint16_t co
 
 int comm_unhook_response(int id)
 {
-    ConnPtr c = detail::find(id);
+    ConnPtr c = comm::find(id);
     if (!c)
         return COMM_ERR_NO_CONN;
     std::lock_guard<std::mutex> lock(c->m);
     c->armed = false;
-    for (detail::Slot& s : c->slots)
-        s = detail::Slot{};
+    for (comm::Slot& s : c->slots)
+        s = comm::Slot{};
     return 0;
 }
 
@@ -512,9 +665,9 @@ int comm_fill_rsp_buff(int id, uint16_t code, const void* frame, int length)
     if (length <= 0 || !frame)
         return COMM_ERR_ARG;
     ConnPtr found;
-    detail::Conn* c = detail::calling;
+    comm::Conn* c = comm::calling;
     if (!c || c->id != id) {
-        found = detail::find(id);
+        found = comm::find(id);
         if (!found)
             return COMM_ERR_NO_CONN;
         c = found.get();
@@ -526,7 +679,7 @@ int comm_fill_rsp_buff(int id, uint16_t code, const void* frame, int length)
         std::lock_guard<std::mutex> lock(c->m);
         if (!c->armed)
             return 0;
-        for (detail::Slot& s : c->slots) {
+        for (comm::Slot& s : c->slots) {
             if (!s.buf || s.code != code)
                 continue;
             // A frame over the buffer's capacity is not taken (never cut).
@@ -551,20 +704,20 @@ int comm_wait_response(int id, int* len1, int* len2, int* len3, int timeout_ms)
     for (int* l : lens)
         if (l)
             *l = 0;
-    ConnPtr c = detail::find(id);
+    ConnPtr c = comm::find(id);
     if (!c)
         return COMM_ERR_NO_CONN;
     const auto start = std::chrono::steady_clock::now();
     const auto timeout = std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
     std::unique_lock<std::mutex> lock(c->m);
-    for (detail::Slot& s : c->slots)
+    for (comm::Slot& s : c->slots)
         s.held = false;
     auto any = [&] { return c->closed || c->slots[0].len || c->slots[1].len || c->slots[2].len; };
     if (!any() && timeout_ms > 0) {
         const unsigned before = c->stores.load(std::memory_order_relaxed);
-        const auto budget = std::min<std::chrono::microseconds>(detail::spinBudget(*c), timeout);
+        const auto budget = std::min<std::chrono::microseconds>(comm::spinBudget(*c), timeout);
         lock.unlock();
-        detail::spinForAnswer(*c, before, budget);
+        comm::spinForAnswer(*c, before, budget);
         lock.lock();
     }
     c->cv.wait_until(lock, start + timeout, any);
@@ -573,7 +726,7 @@ int comm_wait_response(int id, int* len1, int* len2, int* len3, int timeout_ms)
                                         .count());
     bool got = false;
     for (int i = 0; i < 3; ++i) {
-        detail::Slot& s = c->slots[i];
+        comm::Slot& s = c->slots[i];
         if (lens[i])
             *lens[i] = s.len;
         if (s.len) {

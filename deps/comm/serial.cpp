@@ -2,7 +2,7 @@
 // parity and flow control.
 #include "comm_internal.h"
 
-namespace detail {
+namespace comm {
 
 std::error_code open_serial(asio::serial_port& port, const std::string& path,
                             const ConnParams& params)
@@ -58,4 +58,4 @@ std::unique_ptr<Link> create(asio::io_context& io, const ConnParams& params)
 
 const Medium serial_medium = {"serial", {"serial", nullptr, nullptr}, nullptr, create};
 
-} // namespace detail
+} // namespace comm

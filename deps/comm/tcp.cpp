@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-namespace detail {
+namespace comm {
 namespace {
 
 using asio::ip::tcp;
@@ -21,8 +21,10 @@ public:
     {
         int ms = params.timeout_ms ? params.timeout_ms : default_connect_timeout_ms;
         timer.expires_after(std::chrono::milliseconds(ms));
-        timer.async_wait([this](std::error_code ec) {
-            if (!ec) { // time-out: whatever is in progress ends with an error
+        // The time-out may fire just as the connect completes, or after the
+        // link is gone: it acts only while the attempt is still open.
+        timer.async_wait([this, settled = settled](std::error_code ec) {
+            if (!ec && !*settled) { // time-out: whatever is in progress ends with an error
                 timed_out = true;
                 resolver.cancel();
                 std::error_code ignored;
@@ -65,6 +67,7 @@ public:
     void close() override
     {
         closing = true;
+        *settled = true;
         timer.cancel();
         resolver.cancel();
         StreamLink::close();
@@ -73,6 +76,7 @@ public:
 private:
     void end(const Done& done, std::error_code ec)
     {
+        *settled = true;
         timer.cancel();
         done(timed_out && ec ? asio::error::timed_out : ec);
     }
@@ -82,6 +86,9 @@ private:
     ConnParams params;
     bool timed_out = false;
     bool closing = false;
+    // Set once the attempt has ended (either way) or the link closes; shared
+    // with the time-out's handler, which may run after the link is gone.
+    std::shared_ptr<bool> settled = std::make_shared<bool>(false);
 };
 
 // Literal addresses are judged before the connection is accepted.
@@ -108,4 +115,4 @@ std::unique_ptr<Link> create(asio::io_context& io, const ConnParams& params)
 
 const Medium tcp_medium = {"tcp", {"tcp", nullptr, nullptr}, check, create};
 
-} // namespace detail
+} // namespace comm

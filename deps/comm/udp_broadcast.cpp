@@ -9,7 +9,7 @@
 #include <cstring>
 #include <mutex>
 
-namespace detail {
+namespace comm {
 namespace {
 
 using asio::ip::udp;
@@ -32,7 +32,7 @@ struct Udp
 
 Udp& udp_state()
 {
-    static Udp u;
+    static Udp& u = *new Udp; // never destroyed: the registry closes its socket at the end
     return u;
 }
 
@@ -141,13 +141,13 @@ void udp_stop()
     }
 }
 
-} // namespace detail
+} // namespace comm
 
 extern "C" {
 
 int comm_net_broadcast_register(comm_broadcast_cb_t cb, void* user)
 {
-    detail::Udp& u = detail::udp_state();
+    comm::Udp& u = comm::udp_state();
     std::lock_guard<std::recursive_mutex> lock(u.cb_mutex);
     u.cb = cb;
     u.user = user;
@@ -161,7 +161,7 @@ int comm_net_broadcast_deregister(void)
 
 int comm_net_broadcast_redirect(const char* host, int port)
 {
-    detail::Udp& u = detail::udp_state();
+    comm::Udp& u = comm::udp_state();
     std::lock_guard<std::mutex> lock(u.m);
     if (!host) {
         u.redirect = false;
@@ -180,7 +180,7 @@ int comm_net_broadcast_send(const void* data, int length, const char* address, i
 {
     if (!data || length <= 0 || length > 65507)
         return COMM_ERR_ARG;
-    detail::Udp& u = detail::udp_state();
+    comm::Udp& u = comm::udp_state();
     std::string host;
     int to_port;
     {
@@ -191,9 +191,9 @@ int comm_net_broadcast_send(const void* data, int length, const char* address, i
     if (host.empty() || to_port < 1 || to_port > 65535)
         return COMM_ERR_ARG;
     asio::ip::udp::endpoint to;
-    if (!detail::resolve(host, to_port, to))
+    if (!comm::resolve(host, to_port, to))
         return COMM_ERR_ARG;
-    if (detail::loopback_only() && !to.address().is_loopback()) {
+    if (comm::loopback_only() && !to.address().is_loopback()) {
         std::fprintf(stderr,
                      "comm: REFUSED discovery datagram to %s:%d: ORVISK_LOOPBACK_ONLY=1 and no "
                      "loopback redirect (comm_net_broadcast_redirect or "

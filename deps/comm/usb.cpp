@@ -14,7 +14,7 @@
 #include <optional>
 #include <thread>
 
-namespace detail {
+namespace comm {
 namespace {
 
 struct Usb
@@ -29,9 +29,10 @@ struct Usb
     void* user = nullptr;
 };
 
+// Never destroyed: the registry stops its thread however the process ends.
 Usb& usb()
 {
-    static Usb u;
+    static Usb& u = *new Usb;
     return u;
 }
 
@@ -120,6 +121,17 @@ public:
             size -= static_cast<std::size_t>(done);
         }
         return 0;
+    }
+
+    // A bulk transfer given a millisecond: what the device took by then.
+    long write_some(const uint8_t* data, std::size_t size) override
+    {
+        int done = 0;
+        int chunk = static_cast<int>(std::min<std::size_t>(size, 65536));
+        int r = libusb_bulk_transfer(handle, ep_out, const_cast<uint8_t*>(data), chunk, &done, 1);
+        if (r != 0 && r != LIBUSB_ERROR_TIMEOUT)
+            return COMM_ERR_IO;
+        return done;
     }
 
     void close() override
@@ -287,13 +299,13 @@ void usb_stop()
     u.ctx = nullptr;
 }
 
-} // namespace detail
+} // namespace comm
 
 extern "C" {
 
 int comm_usb_register(comm_usb_changed_t cb, void* user)
 {
-    detail::Usb& u = detail::usb();
+    comm::Usb& u = comm::usb();
     std::lock_guard<std::mutex> lock(u.m);
     u.cb = cb;
     u.user = user;
@@ -312,7 +324,7 @@ int comm_list_devices_usb(char (*out)[COMM_STRING_SIZE], int max, int* count, co
     if (!count || max < 0 || (max > 0 && !out))
         return COMM_ERR_ARG;
     *count = 0;
-    detail::Usb& u = detail::usb();
+    comm::Usb& u = comm::usb();
     std::lock_guard<std::mutex> lock(u.m);
     if (!u.ctx)
         return 0; // no USB subsystem: nothing attached
@@ -333,18 +345,18 @@ int comm_list_devices_usb(char (*out)[COMM_STRING_SIZE], int max, int* count, co
         else
             continue;
         if (filter && *filter &&
-            detail::string_of(list[i], d.iProduct).find(filter) == std::string::npos)
+            comm::string_of(list[i], d.iProduct).find(filter) == std::string::npos)
             continue;
-        detail::ConnParams c;
-        c.kind = detail::MediumKind::usb;
-        c.prefix = d.idProduct == detail::ftdi_pid ? "USBF" : "USBU";
+        comm::ConnParams c;
+        c.kind = comm::MediumKind::usb;
+        c.prefix = d.idProduct == comm::ftdi_pid ? "USBF" : "USBU";
         c.vid = d.idVendor;
         c.pid = d.idProduct;
-        c.location = detail::location_of(list[i]);
-        std::string serial = detail::string_of(list[i], d.iSerialNumber);
+        c.location = comm::location_of(list[i]);
+        std::string serial = comm::string_of(list[i], d.iSerialNumber);
         if (serial.find_first_of(": \t") == std::string::npos)
             c.serial = serial;
-        if (detail::format_conn_string(c, out[*count]) == 0)
+        if (comm::format_conn_string(c, out[*count]) == 0)
             ++*count;
     }
     libusb_free_device_list(list, 1);

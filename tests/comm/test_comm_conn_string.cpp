@@ -16,8 +16,8 @@ std::string display(const char* id)
 
 bool parses(const std::string& s)
 {
-    detail::ConnParams c;
-    return detail::parse_conn_string(s.c_str(), c) == 0;
+    comm::ConnParams c;
+    return comm::parse_conn_string(s.c_str(), c) == 0;
 }
 
 } // namespace
@@ -32,8 +32,8 @@ private slots:
         char out[COMM_STRING_SIZE];
         QCOMPARE(comm_make_conn_string_net(out, "192.0.2.20", 4444, 1000), 0);
         QCOMPARE(std::string(out), std::string("tcp:192.0.2.20:4444:1000"));
-        detail::ConnParams c;
-        QCOMPARE(detail::parse_conn_string(out, c), 0);
+        comm::ConnParams c;
+        QCOMPARE(comm::parse_conn_string(out, c), 0);
         QCOMPARE(c.host, std::string("192.0.2.20"));
         QCOMPARE(int(c.port), 4444);
         QCOMPARE(c.timeout_ms, 1000);
@@ -41,7 +41,7 @@ private slots:
 
         QCOMPARE(comm_make_conn_string_net(out, "::1", 4444, 0), 0);
         QCOMPARE(std::string(out), std::string("tcp:[::1]:4444"));
-        QCOMPARE(detail::parse_conn_string(out, c), 0);
+        QCOMPARE(comm::parse_conn_string(out, c), 0);
         QCOMPARE(c.host, std::string("::1"));
         QCOMPARE(display(out), std::string("TCP [::1]:4444"));
         QCOMPARE(comm_make_conn_string_net(out, "[fe80::1]", 1, 0), 0);
@@ -51,7 +51,7 @@ private slots:
         QCOMPARE(std::string(out), std::string("serial:/dev/ttyUSB0:115200:8N1"));
         QCOMPARE(comm_make_conn_string_serial_path(out, "/dev/ttyS1", 9600, 7, 2, 2, 1), 0);
         QCOMPARE(std::string(out), std::string("serial:/dev/ttyS1:9600:7E2:1"));
-        QCOMPARE(detail::parse_conn_string(out, c), 0);
+        QCOMPARE(comm::parse_conn_string(out, c), 0);
         QCOMPARE(c.path, std::string("/dev/ttyS1"));
         QCOMPARE(c.baud, 9600);
         QCOMPARE(c.data_bits, 7);
@@ -74,7 +74,7 @@ private slots:
                                           60000),
                  0);
         QCOMPARE(std::string(out), std::string("bt:00:11:22:33:44:55:1:5823:60000:My M30"));
-        QCOMPARE(detail::parse_conn_string(out, c), 0);
+        QCOMPARE(comm::parse_conn_string(out, c), 0);
         QCOMPARE(c.address, std::string("00:11:22:33:44:55"));
         QCOMPARE(c.pin, std::string("5823"));
         QCOMPARE(c.name, std::string("My M30"));
@@ -87,7 +87,7 @@ private slots:
             comm_make_conn_string_bt(out, "00:11:22:33:44:55", name.c_str(), 0, 1, "5823", 60000),
             0);
         QVERIFY(std::strlen(out) < COMM_STRING_SIZE);
-        QCOMPARE(detail::parse_conn_string(out, c), 0);
+        QCOMPARE(comm::parse_conn_string(out, c), 0);
         QVERIFY(c.name.rfind("a:b nnn", 0) == 0);
     }
 
@@ -102,9 +102,9 @@ private slots:
         QCOMPARE(comm_make_conn_string_usb(out, "USBS:1781:0C44:1-4", 0x1781, 0x0C44, 0), 0);
         QCOMPARE(std::string(out), std::string("USBF:1781:0C44:1-4"));
         QCOMPARE(display(out), std::string("USB serial bridge 1-4"));
-        detail::ConnParams c;
-        QCOMPARE(detail::parse_conn_string(out, c), 0);
-        QVERIFY(c.kind == detail::MediumKind::ftdi); // connects as its tty
+        comm::ConnParams c;
+        QCOMPARE(comm::parse_conn_string(out, c), 0);
+        QVERIFY(c.kind == comm::MediumKind::ftdi); // connects as its tty
         QCOMPARE(c.baud, 38400);
         QCOMPARE(comm_make_conn_string_usb(out, "2-1", 0x1781, 0x0C45, 0), 0);
         QCOMPARE(std::string(out), std::string("USBU:1781:0C45:2-1"));

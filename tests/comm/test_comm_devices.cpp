@@ -91,17 +91,17 @@ private slots:
         put(root + "/2-1/2-1:1.0/ttyUSB1/dev", "188:1\n");
         put(root + "/usb1/idVendor", "1d6b\n");
         std::string r = root.toStdString();
-        auto found = detail::ftdi_scan(r, 0x1781, 0x0C44);
+        auto found = comm::ftdi_scan(r, 0x1781, 0x0C44);
         QCOMPARE(found.size(), std::size_t(2));
         QCOMPARE(found[0].location, std::string("1-4"));
         QCOMPARE(found[0].tty, std::string("/dev/ttyUSB0"));
         QCOMPARE(found[0].serial, std::string());
         QCOMPARE(found[1].location, std::string("3-1.2"));
         QCOMPARE(found[1].serial, std::string("FT4XYZ"));
-        QCOMPARE(detail::ftdi_find_tty(r, "FT4XYZ"), std::string("/dev/ttyUSB3"));
-        QCOMPARE(detail::ftdi_find_tty(r, "3-1.2"), std::string("/dev/ttyUSB3"));
-        QCOMPARE(detail::ftdi_find_tty(r, "2-1"), std::string());
-        QCOMPARE(detail::ftdi_find_tty(r, ""), std::string());
+        QCOMPARE(comm::ftdi_find_tty(r, "FT4XYZ"), std::string("/dev/ttyUSB3"));
+        QCOMPARE(comm::ftdi_find_tty(r, "3-1.2"), std::string("/dev/ttyUSB3"));
+        QCOMPARE(comm::ftdi_find_tty(r, "2-1"), std::string());
+        QCOMPARE(comm::ftdi_find_tty(r, ""), std::string());
     }
 };
 

@@ -1,8 +1,13 @@
 // Connections over real loopback TCP: the order and uniqueness of handler
 // calls, writes from inside a handler, timers, state and iteration.
+#include "comm_internal.h"
 #include "comm_test_util.h"
 
+#include <QProcess>
 #include <QtTest>
+
+#include <atomic>
+#include <thread>
 
 class TestCommTcp : public QObject
 {
@@ -180,7 +185,7 @@ private slots:
         QVERIFY(rec.wait(
             [](const std::vector<Event>& ev) { return Recorder::count(ev, COMM_EV_TIMER) >= 2; }));
         // Bytes keep arriving for a while, then stop: the timer calls resume.
-        for (int i = 0; i < 40; ++i) {
+        for (int i = 0; i < 60; ++i) {
             write_all(fd, "b");
             QTest::qWait(5);
         }
@@ -195,7 +200,102 @@ private slots:
         comm_disconnect(id);
         QVERIFY(rec.wait_kind(COMM_EV_CLOSED));
         ::close(fd);
-        QCOMPARE(rec.received(), std::string(40, 'b'));
+        QCOMPARE(rec.received(), std::string(60, 'b'));
+
+        // A timer call means a whole period without a byte: none follows a
+        // data call by less than the period, however the threads were
+        // scheduled (the period in which bytes came ends in no call).
+        std::lock_guard<std::mutex> lock(rec.m);
+        auto lastData = std::chrono::steady_clock::time_point::min();
+        int quietCalls = 0;
+        for (const Event& e : rec.events) {
+            if (e.kind == COMM_EV_DATA)
+                lastData = e.at;
+            if (e.kind == COMM_EV_TIMER &&
+                lastData != std::chrono::steady_clock::time_point::min()) {
+                QVERIFY2(e.at - lastData >= std::chrono::milliseconds(period),
+                         "a timer call came within a period of received bytes");
+                ++quietCalls;
+            }
+        }
+        QVERIFY(quietCalls >= 2);
+    }
+
+    void ioThreadNeverWaitsForALink()
+    {
+        // A handler writes far more than a peer that reads nothing takes:
+        // the write returns at once and the rest goes out as the peer reads,
+        // while other connections are served meanwhile.
+        Listener stalled, other;
+        Recorder a, b;
+        std::string lots(32 << 20, '\0'); // more than the socket buffers hold
+        for (std::size_t i = 0; i < lots.size(); ++i)
+            lots[i] = static_cast<char>('a' + i % 23);
+        std::atomic<int> written{1};
+        a.react = [&](int id, int kind, const uint8_t*, int) {
+            if (kind == COMM_EV_DATA && written == 1)
+                written = comm_write(id, lots.data(), int(lots.size()), 0, 60000);
+            return 0;
+        };
+        int ia = -1, ib = -1;
+        QCOMPARE(a.connect(&ia, stalled.conn_string(), 0), 0);
+        int fa = stalled.accept_one();
+        QVERIFY(a.wait_kind(COMM_EV_OPENED));
+        QCOMPARE(b.connect(&ib, other.conn_string(), 0), 0);
+        int fb = other.accept_one();
+        QVERIFY(b.wait_kind(COMM_EV_OPENED));
+
+        write_all(fa, "go"); // the handler's write must not hold up the I/O thread
+        QVERIFY(a.wait(
+            [](const std::vector<Event>& ev) { return Recorder::count(ev, COMM_EV_DATA) > 0; }));
+        write_all(fb, "served");
+        QVERIFY(b.wait(
+            [](const std::vector<Event>& ev) { return Recorder::count(ev, COMM_EV_DATA) > 0; }));
+        QCOMPARE(written.load(), 0);
+        // Another thread's write goes after the bytes still waiting.
+        std::thread later([ia] { comm_write(ia, "END", 3, 0, 20000); });
+        QCOMPARE(read_n(fa, lots.size() + 3), lots + "END");
+        later.join();
+
+        comm_disconnect(ia);
+        comm_disconnect(ib);
+        QVERIFY(a.wait_kind(COMM_EV_CLOSED));
+        QVERIFY(b.wait_kind(COMM_EV_CLOSED));
+        ::close(fa);
+        ::close(fb);
+    }
+
+    void connectTimeOutRacingSuccess()
+    {
+        // The connect completes and the time-out expires before the I/O
+        // thread gets to either: the connection is open and stays open.
+        Listener peer;
+        asio::io_context io;
+        comm::ConnParams params;
+        const std::string text = "tcp:127.0.0.1:" + std::to_string(peer.port) + ":30";
+        QCOMPARE(comm::parse_conn_string(text.c_str(), params), 0);
+        std::unique_ptr<comm::Link> link = comm::tcp_medium.create(io, params);
+        bool done = false;
+        std::error_code result = asio::error::would_block;
+        link->async_open([&](std::error_code ec) {
+            done = true;
+            result = ec;
+        });
+        // Until the name is resolved and the connect is under way.
+        for (int i = 0; i < 500 && io.poll_one() == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(120));
+        io.run_for(std::chrono::milliseconds(200));
+        QVERIFY(done);
+        if (result)
+            QSKIP("the connect did not complete before the time-out here");
+        const uint8_t byte = 'x';
+        QCOMPARE(link->write(&byte, 1, 1000), 0);
+        int fd = peer.accept_one();
+        QCOMPARE(read_n(fd, 1), std::string("x"));
+        link->close();
+        io.run_for(std::chrono::milliseconds(20));
+        ::close(fd);
     }
 
     void timeoutsAndAddresses()
@@ -264,6 +364,25 @@ private slots:
         ::close(fd);
         ::close(v6);
         QVERIFY(rec3.wait_kind(COMM_EV_CLOSED));
+    }
+
+    void endWithoutShut()
+    {
+        // However the process ends, the transport's threads are shut down
+        // in order and every connection gets its close call.
+        Listener peer;
+        for (const char* how : {"return", "exit"}) {
+            QProcess helper;
+            helper.start(QStringLiteral(COMM_EXIT_HELPER),
+                         {QString::fromStdString(peer.conn_string()), QString::fromLatin1(how)});
+            QVERIFY(helper.waitForStarted());
+            int fd = peer.accept_one();
+            QVERIFY(helper.waitForFinished(20000));
+            QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
+            QVERIFY2(helper.exitCode() == 0, helper.readAllStandardError().constData());
+            QCOMPARE(helper.readAllStandardOutput(), QByteArray("closed\n"));
+            ::close(fd);
+        }
     }
 
     void shutClosesEverything()

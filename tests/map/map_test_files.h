@@ -22,6 +22,7 @@ public:
         return path;
     }
     QString missing() const { return dir.filePath(QStringLiteral("missing")); }
+    QString folder() const { return dir.path(); }
 
 private:
     QTemporaryDir dir;

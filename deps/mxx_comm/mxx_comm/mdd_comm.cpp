@@ -2,13 +2,11 @@
 
 #include "mxx_families.h"
 
-namespace detail {
 namespace {
 
 const MXX_probe_fn kMddProbes[] = {M17_probe, M15_probe, M16_probe};
 
 } // namespace
-} // namespace detail
 
 int MDD_probe_list(int conn, int attempt, const MXX_probe_fn* probes, int count)
 {
@@ -24,8 +22,7 @@ int MDD_probe_list(int conn, int attempt, const MXX_probe_fn* probes, int count)
 
 int MDD_probe(int conn, int attempt)
 {
-    return MDD_probe_list(conn, attempt, detail::kMddProbes,
-                          sizeof detail::kMddProbes / sizeof detail::kMddProbes[0]);
+    return MDD_probe_list(conn, attempt, kMddProbes, sizeof kMddProbes / sizeof kMddProbes[0]);
 }
 
 int MDD_test_probe(int conn, MXX_frame* frame, int* device_type, int attempt)

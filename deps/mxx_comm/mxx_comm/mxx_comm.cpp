@@ -11,8 +11,9 @@
 
 MXX_wait_callback_t MXX_wait_callback = nullptr;
 
-namespace detail {
 namespace {
+
+using mxx::mxxXor;
 
 const uint8_t kStartMark[4] = {'B', 'R', 'N', 'O'};
 // The longest length field whose frame still fits the receive buffer.
@@ -245,9 +246,6 @@ void parse(int conn, MXX_conn_record* rec, const uint8_t* p, int length)
 }
 
 } // namespace
-} // namespace detail
-
-using namespace detail;
 
 void MXX_fail(const char* text)
 {

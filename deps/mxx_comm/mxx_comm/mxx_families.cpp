@@ -2,7 +2,6 @@
 
 #include <string.h>
 
-namespace detail {
 namespace {
 
 enum FamilyIndex {
@@ -59,16 +58,15 @@ int familyTest(const MXX_family& f, int conn, MXX_frame* frame, int* device_type
 }
 
 } // namespace
-} // namespace detail
 
 #define MXX_FAMILY(name, ...)                                                                      \
     int name##_probe(int conn, int)                                                                \
     {                                                                                              \
-        return detail::familyProbe(MXX_families[detail::k##name], conn);                           \
+        return familyProbe(MXX_families[k##name], conn);                                           \
     }                                                                                              \
     int name##_test_probe(int conn, MXX_frame* frame, int* device_type, int)                       \
     {                                                                                              \
-        return detail::familyTest(MXX_families[detail::k##name], conn, frame, device_type);        \
+        return familyTest(MXX_families[k##name], conn, frame, device_type);                        \
     }
 #include "mxx_families.def"
 #undef MXX_FAMILY

@@ -7,7 +7,7 @@
 #include <stdint.h>
 #include <string.h>
 
-namespace detail {
+namespace mxx {
 
 inline uint8_t mxxXor(const uint8_t* p, size_t n)
 {
@@ -39,6 +39,6 @@ inline uint8_t mxxXor(const uint8_t* p, size_t n)
     return x;
 }
 
-} // namespace detail
+} // namespace mxx
 
 #endif
