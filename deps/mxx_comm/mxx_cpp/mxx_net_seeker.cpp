@@ -34,37 +34,47 @@ void MXXNetSeeker::connectionError(QAbstractSocket::SocketError error)
     std::fflush(stdout);
 }
 
-void MXXNetSeeker::readDeviceList()
+int MXXNetSeeker::takeBlock(QIODevice& in, unsigned short& blockSize, QByteArray& block)
 {
-    // A block: its size as a big-endian 16-bit word, then that many bytes.
     if (blockSize == 0) {
-        if (socket->bytesAvailable() < 2)
-            return;
+        if (in.bytesAvailable() < 2)
+            return 0;
         unsigned char head[2];
-        if (socket->read(reinterpret_cast<char*>(head), 2) != 2) {
-            socket->abort();
-            return;
-        }
+        if (in.read(reinterpret_cast<char*>(head), 2) != 2)
+            return -1;
         blockSize = static_cast<unsigned short>(head[0] << 8 | head[1]);
         // A size of 0 is an empty list, answered at once below.
     }
-    if (socket->bytesAvailable() < blockSize)
-        return;
-    QByteArray block = socket->read(blockSize);
-    if (block.size() < blockSize) {
-        socket->abort();
-        return;
-    }
+    if (in.bytesAvailable() < blockSize)
+        return 0;
+    block = in.read(blockSize);
+    return block.size() < blockSize ? -1 : 1;
+}
+
+void MXXNetSeeker::parseDeviceList(QByteArray block, VirtualDeviceList& devices)
+{
     int end = block.indexOf('\0');
     if (end >= 0)
         block.truncate(end);
-
-    devices->clear();
+    devices.clear();
     const QStringList parts = QString::fromUtf8(block).split(QLatin1Char(' '), Qt::SkipEmptyParts);
     for (const QString& part : parts) {
         const QStringList pieces = part.split(QLatin1Char('|'), Qt::KeepEmptyParts);
-        devices->insert(pieces.value(0), pieces.value(1));
+        devices.insert(pieces.value(0), pieces.value(1));
     }
+}
+
+void MXXNetSeeker::readDeviceList()
+{
+    QByteArray block;
+    const int taken = takeBlock(*socket, blockSize, block);
+    if (taken == 0)
+        return;
+    if (taken < 0) {
+        socket->abort();
+        return;
+    }
+    parseDeviceList(block, *devices);
     // One request per connection. Closed before the report, so a receiver
     // may start the next request from it.
     socket->abort();

@@ -8,6 +8,7 @@
 
 #include <memory>
 
+class QIODevice;
 class QTcpSocket;
 
 // Device key to its value, as the list server gives them.
@@ -20,6 +21,14 @@ class MXXNetSeeker : public QObject
 public:
     MXXNetSeeker(const QString& host, unsigned short port, QObject* parent = nullptr);
     ~MXXNetSeeker() override;
+
+    // The list server's answer: a big-endian 16-bit size, then a block of that
+    // many bytes. Takes the block from `in` once it is all there: 1, with the
+    // block; 0 while waiting for more (`blockSize` keeps the size read); -1
+    // when `in` delivered less than it said it had.
+    static int takeBlock(QIODevice& in, unsigned short& blockSize, QByteArray& block);
+    // The block's "key|value" parts, separated by spaces, into `devices`.
+    static void parseDeviceList(QByteArray block, VirtualDeviceList& devices);
 
 signals:
     void devicesFound(const QString& host, const VirtualDeviceList& dev_addrs);
