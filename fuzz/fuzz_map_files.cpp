@@ -5,7 +5,7 @@
 #include <proj_adapter.h>
 
 #include <QBuffer>
-#include <QGuiApplication>
+#include <QCoreApplication>
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -14,14 +14,13 @@
 
 namespace {
 
-QGuiApplication& app()
+// Images decode without a display; the application only finds the format plugins.
+QCoreApplication& app()
 {
-    static int argc = 3;
+    static int argc = 1;
     static char name[] = "fuzz_map_files";
-    static char platform[] = "-platform";
-    static char offscreen[] = "offscreen";
-    static char* argv[] = {name, platform, offscreen, nullptr};
-    static QGuiApplication instance(argc, argv);
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication instance(argc, argv);
     return instance;
 }
 

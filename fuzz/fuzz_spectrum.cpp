@@ -11,7 +11,7 @@ namespace {
 
 QVector<int> channels(FuzzedDataProvider& in)
 {
-    const int n = in.ConsumeIntegralInRange<int>(0, 70000);
+    const int n = in.ConsumeIntegralInRange<int>(0, 20000);
     QVector<int> v(n);
     const int pattern = in.ConsumeIntegral<int>();
     for (int i = 0; i < n; ++i)
@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                in.ConsumeIntegral<unsigned int>(), in.ConsumeFloatingPoint<float>());
     Spectrum b(channels(in), in.ConsumeIntegral<unsigned int>(), in.ConsumeIntegral<unsigned int>(),
                0, 0, 0);
-    Spectrum sized(in.ConsumeIntegralInRange<unsigned long>(0, 70000));
+    Spectrum sized(in.ConsumeIntegralInRange<unsigned long>(0, 20000));
 
     const float dead = a.deadTime();
     if (clock != 0 && live <= clock && !(dead >= 0 && dead <= 100))

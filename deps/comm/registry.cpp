@@ -316,18 +316,21 @@ int write_from_io_thread(const ConnPtr& c, const uint8_t* data, std::size_t size
         if (!c->writable)
             return COMM_ERR_NO_CONN;
         n = c->link->write_some(data, size);
+        if (n >= 0 && static_cast<std::size_t>(n) < size) {
+            // Kept before the link is let go, so no other writer comes between.
+            std::lock_guard<std::mutex> lock(c->out_m);
+            c->backlog.assign(data + n, data + size);
+        }
+    } else {
+        std::lock_guard<std::mutex> lock(c->out_m);
+        c->backlog.insert(c->backlog.end(), data, data + size);
     }
     if (n < 0) {
         asio::post(core().io, [c] { finish(c, true); });
         return COMM_ERR_IO;
     }
-    if (static_cast<std::size_t>(n) < size) {
-        {
-            std::lock_guard<std::mutex> lock(c->out_m);
-            c->backlog.assign(data + n, data + size);
-        }
+    if (static_cast<std::size_t>(n) < size)
         asio::post(core().io, [c] { flush(c); });
-    }
     return 0;
 }
 
