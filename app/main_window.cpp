@@ -8,6 +8,7 @@
 #include "message_dialogs.h"
 #include "settings_dialog.h"
 #include "survey_download.h"
+#include "survey_export.h"
 #include "ui_main_window.h"
 
 #include <m17_protocol.h>
@@ -16,6 +17,7 @@
 #include <mxx_device.h>
 #include <mxx_seeker.h>
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QIcon>
@@ -76,6 +78,15 @@ MainWindow::MainWindow(QWidget* parent)
     orvisk->createScene(trackR);
     orvisk->loadSettings();
     connect(orvisk, &TOrvisk::measurementChanged, this, &MainWindow::ShowMeasurement);
+
+    // The map's context menu, and a shortcut anywhere in the window.
+    auto* exportAction = new QAction(QStringLiteral("Export survey..."), this);
+    exportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    exportAction->setShortcutContext(Qt::WindowShortcut);
+    connect(exportAction, &QAction::triggered, this, &MainWindow::ExportSurvey);
+    addAction(exportAction);
+    orvisk->addAction(exportAction);
+    orvisk->setContextMenuPolicy(Qt::ActionsContextMenu);
     UpdateStatus();
 }
 
@@ -223,6 +234,7 @@ void MainWindow::OnBtnDownloadClicked()
     std::fflush(stdout);
     TOrvisk* orvisk = ui->Orvisk;
     orvisk->clearTrack();
+    surveyPoints.clear();
     const SurveyDownload::End end = download.fetchRecords([&](int i, const SurveyRecord* record) {
         if (record) {
             std::printf("%d %d\n",
@@ -230,6 +242,7 @@ void MainWindow::OnBtnDownloadClicked()
                         lastDaysValue);
             for (const SurveyPoint& p : record->points)
                 orvisk->addTrackPoint(p.latitude, p.longitude);
+            surveyPoints.insert(surveyPoints.end(), record->points.begin(), record->points.end());
         }
         progress.setValue(static_cast<int>(float(i) / float(count) * 90.0f + 10.0f));
         QCoreApplication::processEvents();
@@ -278,6 +291,25 @@ void MainWindow::ReportDownload(const SurveyDownload& download, int ending)
     else if (end == SurveyDownload::End::InstrumentSilent)
         text = QStringLiteral("The instrument stopped answering. ") + text;
     showError(this, text);
+}
+
+void MainWindow::ExportSurvey()
+{
+    if (surveyPoints.empty()) {
+        showError(this, QStringLiteral("Nothing to export: download a survey first."));
+        return;
+    }
+    const QString path =
+        ui::chooseSaveFile(this, QStringLiteral("Export survey"), surveyExportFilter());
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!exportSurvey(path, surveyPoints, &error)) {
+        showError(this, error);
+        return;
+    }
+    std::printf("Exported %zu points to %s\n", surveyPoints.size(), path.toUtf8().constData());
+    std::fflush(stdout);
 }
 
 void MainWindow::OnBtnSettingsClicked()

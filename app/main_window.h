@@ -2,10 +2,13 @@
 // connection status and the map.
 #pragma once
 
+#include <survey_point.h>
+
 #include <QMainWindow>
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 class ConnectDialog;
 class M17Protocol;
@@ -30,6 +33,8 @@ public:
     TOrvisk* map() const;
     MXXDevice* device() const { return dev; }
     ConnectDialog* connectDialog() const { return connDialog; }
+    // The points of the last download, newest record first.
+    const std::vector<SurveyPoint>& survey() const { return surveyPoints; }
 
 private slots:
     void OnBtnDeviceClicked();
@@ -42,6 +47,7 @@ private slots:
     void OnDevConnected();
     void OnDevConnectionError();
     void OnDevDisconnected();
+    void ExportSurvey();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -65,4 +71,5 @@ private:
     int trackR = 0;
     int status = 0;
     QString mapFolder;
+    std::vector<SurveyPoint> surveyPoints;
 };

@@ -3,6 +3,7 @@
 #include <QColorDialog>
 #include <QErrorMessage>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 
 namespace ui {
@@ -24,6 +25,12 @@ DirectoryChooser& directoryChooser()
 ColorChooser& colorChooser()
 {
     static ColorChooser instance;
+    return instance;
+}
+
+SaveFileChooser& saveFileChooser()
+{
+    static SaveFileChooser instance;
     return instance;
 }
 
@@ -88,6 +95,24 @@ DirectoryChooser setDirectoryChooser(DirectoryChooser chooser)
 ColorChooser setColorChooser(ColorChooser chooser)
 {
     return std::exchange(colorChooser(), std::move(chooser));
+}
+
+QString chooseSaveFile(QWidget* parent, const QString& title, const QString& filter)
+{
+    if (saveFileChooser())
+        return saveFileChooser()(title, filter);
+    QString selected;
+    QString path = QFileDialog::getSaveFileName(parent, title, QString(), filter, &selected);
+    // A name typed without a suffix takes the chosen filter's first one.
+    const int star = selected.indexOf(QLatin1String("*."));
+    if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty() && star >= 0)
+        path += selected.mid(star + 1).section(QLatin1Char(' '), 0, 0).remove(QLatin1Char(')'));
+    return path;
+}
+
+SaveFileChooser setSaveFileChooser(SaveFileChooser chooser)
+{
+    return std::exchange(saveFileChooser(), std::move(chooser));
 }
 
 } // namespace ui

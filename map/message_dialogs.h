@@ -30,11 +30,17 @@ QString chooseDirectory(QWidget* parent, const QString& title);
 // The toolkit's colour chooser starting at `initial`; invalid when cancelled.
 QColor chooseColor(const QColor& initial, QWidget* parent, const QString& title);
 
-// Stand-ins for the two choosers (empty functions restore them); each setter
+// The toolkit's chooser of a file to write, with name filters such as
+// "GeoPackage (*.gpkg);;CSV (*.csv)"; empty when cancelled.
+QString chooseSaveFile(QWidget* parent, const QString& title, const QString& filter);
+
+// Stand-ins for the choosers (empty functions restore them); each setter
 // returns the previous stand-in.
 using DirectoryChooser = std::function<QString(const QString& title)>;
 using ColorChooser = std::function<QColor(const QColor& initial, const QString& title)>;
+using SaveFileChooser = std::function<QString(const QString& title, const QString& filter)>;
 DirectoryChooser setDirectoryChooser(DirectoryChooser chooser);
 ColorChooser setColorChooser(ColorChooser chooser);
+SaveFileChooser setSaveFileChooser(SaveFileChooser chooser);
 
 } // namespace ui

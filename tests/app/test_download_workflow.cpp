@@ -8,7 +8,9 @@
 
 #include <mxx_device.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -16,6 +18,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -253,6 +256,40 @@ private slots:
             QCOMPARE(messages, QStringList{"Download survey indices failed!"});
             QCOMPARE(w.map()->getTrack(), before);
         }
+    }
+
+    void exportsTheDownloadedSurvey()
+    {
+        sim::Simulator s(options(5));
+        s.start();
+        QSettings().setValue("ConnectionString", tcpString(s));
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTemporaryDir dir;
+        const QString path = dir.filePath("walk.csv");
+        ui::setSaveFileChooser([&](const QString&, const QString& filter) {
+            return filter.contains(QLatin1String("*.csv")) ? path : QString();
+        });
+        QTest::keyClick(&w, Qt::Key_E, Qt::ControlModifier);
+        QCOMPARE(messages, QStringList{"Nothing to export: download a survey first."});
+        QVERIFY(!QFile::exists(path));
+
+        connectTo(w);
+        answerPeriodDialog(chooseAll);
+        click(w, "btnDownload");
+        QVERIFY2(!w.survey().empty(), qPrintable(messages.join(";")));
+        QCOMPARE(int(w.survey().size()), w.map()->getTrackLen());
+        w.activateWindow(); // the download's dialogs took the focus
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTest::keyClick(&w, Qt::Key_E, Qt::ControlModifier);
+        QFile csv(path);
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        QCOMPARE(csv.readAll().count('\n'), int(w.survey().size()) + 1);
+        // The map's context menu offers the same.
+        QVERIFY(w.map()->actions().size() == 1);
+        QCOMPARE(w.map()->actions()[0]->text(), QStringLiteral("Export survey..."));
+        ui::setSaveFileChooser({});
     }
 
     void aLossyInstrumentDrawsWhatArrivedAndSaysWhatDidNot()
