@@ -122,9 +122,15 @@ private slots:
         // The transport closes a socket on its own thread just after the close call.
         QTRY_COMPARE_WITH_TIMEOUT(openDescriptors(), fds, 5000);
         QTRY_COMPARE_WITH_TIMEOUT(static_cast<int>(statusValue("Threads")), threads, 5000);
+#if defined(__SANITIZE_ADDRESS__)
+        // The address sanitizer holds freed memory back, and LeakSanitizer
+        // checks at exit what this measures.
+        Q_UNUSED(memory);
+#else
         // A leak of one connection record per cycle would be 70 MB.
         const long grown = statusValue("VmRSS") - memory;
         QVERIFY2(grown < 16 * 1024, qPrintable(QStringLiteral("%1 kB more").arg(grown)));
+#endif
     }
 
 private:
