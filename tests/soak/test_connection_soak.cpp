@@ -119,9 +119,11 @@ private slots:
         QVERIFY(answered > kCycles);
         QVERIFY(dropped > 0);
 
-        // The transport closes a socket on its own thread just after the close call.
-        QTRY_COMPARE_WITH_TIMEOUT(openDescriptors(), fds, 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(static_cast<int>(statusValue("Threads")), threads, 5000);
+        // The transport closes a socket on its own thread just after the close
+        // call. Helpers of the libraries underneath (a resolver, a sanitizer)
+        // may come and go, so nothing more than before is the measure.
+        QTRY_VERIFY_WITH_TIMEOUT(openDescriptors() <= fds, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(statusValue("Threads") <= threads, 5000);
 #if defined(__SANITIZE_ADDRESS__)
         // The address sanitizer holds freed memory back, and LeakSanitizer
         // checks at exit what this measures.
