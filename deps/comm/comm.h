@@ -44,7 +44,7 @@ enum comm_result {
 };
 
 /* Connection handler: (id, kind, bytes, length, record).  Returning -1 from
- * an OPENED or TIMER call ends the connection (ERROR, then CLOSED). */
+ * an OPENED, DATA or TIMER call ends the connection (ERROR, then CLOSED). */
 typedef int (*comm_handler_t)(int id, int kind, const uint8_t *data, int length, void *record);
 
 typedef void (*comm_usb_changed_t)(void *user);

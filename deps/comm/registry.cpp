@@ -231,7 +231,10 @@ void start_read(const ConnPtr& c)
             return;
         }
         c->rx_seen = true;
-        call(*c, COMM_EV_DATA, c->rx.data(), static_cast<int>(n));
+        if (call(*c, COMM_EV_DATA, c->rx.data(), static_cast<int>(n)) == -1) {
+            finish(c, true);
+            return;
+        }
         if (!c->finished)
             start_read(c);
     });

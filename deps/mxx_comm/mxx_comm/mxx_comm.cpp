@@ -3,6 +3,7 @@
 #include "mxx_xor.h"
 
 #include <algorithm>
+#include <chrono>
 #include <mutex>
 #include <stdio.h>
 #include <stdlib.h>
@@ -178,6 +179,27 @@ inline const uint8_t* wholeFrame(int conn, MXX_conn_record* rec, const uint8_t* 
         dispatch(conn, rec, size, get16(p + 4));
     }
     return p + size;
+}
+
+int64_t nowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// One step of identification: the next probe, or giving up after the last.
+int probeStep(int conn, MXX_conn_record* rec)
+{
+    rec->probe_ms = nowMs();
+    if (rec->probe_attempt < MXX_PROBE_GIVE_UP) {
+        if (rec->probe && rec->probe(conn, rec->probe_attempt) != 0)
+            return -1;
+        ++rec->probe_attempt;
+        return 0;
+    }
+    comm_signal_connected(conn);
+    return -1;
 }
 
 // Cuts received bytes into frames. The observable behaviour is that of a
@@ -403,6 +425,7 @@ int MXX_event_proc(int conn, int kind, const uint8_t* data, int length, void* re
     MXX_conn_record* rec = static_cast<MXX_conn_record*>(record);
     switch (kind & 0xFF) {
     case COMM_EV_OPENED:
+        rec->probe_ms = nowMs();
         return (rec->probe && rec->probe(conn, rec->probe_attempt) != 0) ? -1 : 0;
     case COMM_EV_ERROR:
         if (rec->connection_error)
@@ -419,20 +442,18 @@ int MXX_event_proc(int conn, int kind, const uint8_t* data, int length, void* re
     case COMM_EV_DATA:
         if (data && length > 0)
             parse(conn, rec, data, length);
+        // The transport makes no timer call in a period that saw bytes: an
+        // instrument that streams events before it is identified would
+        // otherwise never be probed further, nor given up.
+        if (!rec->identified && rec->test && nowMs() - rec->probe_ms >= MXX_TIMER_MS)
+            return probeStep(conn, rec);
         return 0;
     case COMM_EV_TIMER:
         if (rec->identified) {
             rec->rx_pos = 0;
             return 0;
         }
-        if (rec->probe_attempt < MXX_PROBE_GIVE_UP) {
-            if (rec->probe && rec->probe(conn, rec->probe_attempt) != 0)
-                return -1;
-            ++rec->probe_attempt;
-            return 0;
-        }
-        comm_signal_connected(conn);
-        return -1;
+        return probeStep(conn, rec);
     default:
         return 0;
     }
@@ -540,7 +561,8 @@ int MXX_connect(const char* conn_string, int* conn_out, MXX_connected_cb connect
     // The transport writes the id before the handler's first call, so the
     // callbacks may already find it in the caller's variable.
     int id = -1;
-    if (comm_connect(conn_out ? conn_out : &id, conn_string, MXX_event_proc, 4096, 200, rec) != 0) {
+    if (comm_connect(conn_out ? conn_out : &id, conn_string, MXX_event_proc, 4096, MXX_TIMER_MS,
+                     rec) != 0) {
         delete rec;
         return -1;
     }

@@ -21,6 +21,7 @@
 #define MXX_HOOK_CATCH_ALL 0xFFFF
 #define MXX_MAX_PROBE_COUNT 6
 #define MXX_PROBE_GIVE_UP 6 // attempt number at which identification ends
+#define MXX_TIMER_MS 200    // the transport's timer period for instrument connections
 
 #define MXX_CODE_REPEAT 12289 // 0x3001: write the command again
 #define MXX_CODE_FAILED 12290 // 0x3002: the command failed
@@ -77,7 +78,8 @@ struct MXX_conn_record
     int rx_payload;   // bytes stored after the header
     uint8_t rx_check; // XOR of the payload bytes stored so far
     int probe_attempt;
-    int num_try; // attempt count of command exchanges
+    int64_t probe_ms; // steady-clock time of the last probe step
+    int num_try;      // attempt count of command exchanges
     int device_type;
     MXX_probe_fn probe;
     MXX_test_fn test;
