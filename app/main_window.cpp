@@ -20,6 +20,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QProgressDialog>
 #include <QRectF>
@@ -235,17 +236,27 @@ void MainWindow::OnBtnDownloadClicked()
     TOrvisk* orvisk = ui->Orvisk;
     orvisk->clearTrack();
     surveyPoints.clear();
+    DaysBefore daysBefore(now);
+    constexpr qint64 kEventsEveryMs = 20;
+    QElapsedTimer sinceEvents;
+    sinceEvents.start();
     const SurveyDownload::End end = download.fetchRecords([&](int i, const SurveyRecord* record) {
         if (record) {
-            std::printf("%d %d\n",
-                        static_cast<int>(QDateTime::fromSecsSinceEpoch(record->time).daysTo(now)),
-                        lastDaysValue);
+            std::printf("%d %d\n", daysBefore(record->time), lastDaysValue);
             for (const SurveyPoint& p : record->points)
                 orvisk->addTrackPoint(p.latitude, p.longitude);
             surveyPoints.insert(surveyPoints.end(), record->points.begin(), record->points.end());
         }
-        progress.setValue(static_cast<int>(float(i) / float(count) * 90.0f + 10.0f));
-        QCoreApplication::processEvents();
+        // The modal dialog processes events itself when its value changes;
+        // between changes the window is kept alive every few milliseconds.
+        const int percent = static_cast<int>(float(i) / float(count) * 90.0f + 10.0f);
+        if (percent != progress.value()) {
+            progress.setValue(percent);
+            sinceEvents.restart();
+        } else if (sinceEvents.elapsed() >= kEventsEveryMs) {
+            QCoreApplication::processEvents();
+            sinceEvents.restart();
+        }
         return !progress.wasCanceled();
     });
     progress.setValue(100);

@@ -35,6 +35,23 @@ SurveyRecord decodeSurveyRecord(const char* bytes, uint32_t index)
     return r;
 }
 
+int DaysBefore::operator()(uint32_t time)
+{
+    if (time >= m_start && time < m_end)
+        return m_days;
+    const auto dateOf = [](qint64 t) { return QDateTime::fromSecsSinceEpoch(t).date(); };
+    const QDate day = dateOf(time);
+    m_days = static_cast<int>(day.daysTo(m_today));
+    m_start = QDateTime(day, QTime(0, 0)).toSecsSinceEpoch();
+    m_end = QDateTime(day.addDays(1), QTime(0, 0)).toSecsSinceEpoch();
+    // Where local time skips a midnight, the bounds Qt gives may be off by
+    // the skipped hour; a day whose bounds do not check is looked up each time.
+    if (dateOf(m_start) != day || dateOf(m_start - 1) == day || dateOf(m_end - 1) != day ||
+        dateOf(m_end) == day)
+        m_start = 1, m_end = 0;
+    return m_days;
+}
+
 SurveyDownload::SurveyDownload(M30Protocol& protocol, int connection, QDateTime oldest)
     : m_protocol(protocol), m_connection(connection), m_oldest(std::move(oldest))
 {

@@ -31,6 +31,21 @@ struct SurveyRecord
 // tenths at +27.
 SurveyRecord decodeSurveyRecord(const char* bytes, uint32_t index);
 
+// Whole local calendar days from a record's time to `now`, as
+// QDateTime::daysTo counts them, without a time-zone lookup per record:
+// the records of one day share that day's bounds.
+class DaysBefore
+{
+public:
+    explicit DaysBefore(const QDateTime& now) : m_today(now.date()) {}
+    int operator()(uint32_t time);
+
+private:
+    QDate m_today;
+    qint64 m_start = 1, m_end = 0; // the day last looked up, [start, end)
+    int m_days = 0;
+};
+
 class SurveyDownload
 {
 public:

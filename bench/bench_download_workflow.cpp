@@ -36,7 +36,7 @@ const int kRuns = 3;
 void answerPeriodDialogWithAll()
 {
     auto* timer = new QTimer;
-    timer->setInterval(5);
+    timer->setInterval(1);
     QObject::connect(timer, &QTimer::timeout, [timer] {
         auto* dialog = qobject_cast<DownloadDialog*>(QApplication::activeModalWidget());
         if (!dialog)

@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include <cstring>
+#include <ctime>
 #include <limits>
 
 using testing::InstrumentSession;
@@ -55,6 +56,29 @@ class TestSurveyDownload : public QObject
 private slots:
     void initTestCase() { QCOMPARE(MXX_init(nullptr, nullptr, nullptr), 0); }
     void cleanupTestCase() { MXX_shut(); }
+
+    // The day count printed per record, against Qt's own count, through
+    // summer-time changes and a midnight that local time skips.
+    void daysBeforeCountsLocalCalendarDays()
+    {
+        const QByteArray saved = qgetenv("TZ");
+        for (const char* zone : {"Europe/Riga", "America/Sao_Paulo", "UTC"}) {
+            qputenv("TZ", zone);
+            tzset();
+            const QDateTime now = QDateTime::fromSecsSinceEpoch(1546300800); // 2019-01-01
+            DaysBefore daysBefore(now);
+            // Newest first, as records come, every 97 minutes back 15 months.
+            for (qint64 t = now.toSecsSinceEpoch(); t > 1507000000; t -= 97 * 60) {
+                const int expected = static_cast<int>(QDateTime::fromSecsSinceEpoch(t).daysTo(now));
+                QCOMPARE(daysBefore(static_cast<uint32_t>(t)), expected);
+            }
+            // Out of order, too.
+            QCOMPARE(daysBefore(1546300800 - 86400 * 3),
+                     int(QDateTime::fromSecsSinceEpoch(1546300800 - 86400 * 3).daysTo(now)));
+        }
+        qputenv("TZ", saved);
+        tzset();
+    }
 
     void decodesFlaggedPointsOnly()
     {
