@@ -9,6 +9,7 @@
 #include "settings_dialog.h"
 #include "survey_download.h"
 #include "survey_export.h"
+#include "survey_text.h"
 #include "ui_main_window.h"
 
 #include <m17_protocol.h>
@@ -73,12 +74,16 @@ MainWindow::MainWindow(QWidget* parent)
                 ui->btnSettings, ui->btnQuit});
 
     TOrvisk* orvisk = ui->Orvisk;
-    mapFolder = MapSettings::load().folder;
+    const MapSettings mapSettings = MapSettings::load();
+    mapFolder = mapSettings.folder;
+    orvisk->setDoseScale(DoseScale(mapSettings.thresholds, mapSettings.colors));
     orvisk->loadMapFolder(mapFolder);
     orvisk->clearTrack();
     orvisk->createScene(trackR);
     orvisk->loadSettings();
     connect(orvisk, &TOrvisk::measurementChanged, this, &MainWindow::ShowMeasurement);
+    connect(orvisk, &TOrvisk::pointInspected, this, &MainWindow::ShowPoint);
+    connect(orvisk, &TOrvisk::cursorMoved, this, &MainWindow::ShowCursor);
 
     // The map's context menu, and a shortcut anywhere in the window.
     auto* exportAction = new QAction(QStringLiteral("Export survey..."), this);
@@ -244,7 +249,7 @@ void MainWindow::OnBtnDownloadClicked()
         if (record) {
             std::printf("%d %d\n", daysBefore(record->time), lastDaysValue);
             for (const SurveyPoint& p : record->points)
-                orvisk->addTrackPoint(p.latitude, p.longitude);
+                orvisk->addTrackPoint(p);
             surveyPoints.insert(surveyPoints.end(), record->points.begin(), record->points.end());
         }
         // The modal dialog processes events itself when its value changes;
@@ -339,6 +344,7 @@ void MainWindow::OnBtnSettingsClicked()
         ui->Orvisk->loadMapFolder(mapFolder);
     }
     stored.save();
+    ui->Orvisk->setDoseScale(DoseScale(stored.thresholds, stored.colors));
     ui->Orvisk->createScene(trackR);
 }
 
@@ -353,6 +359,22 @@ void MainWindow::ShowMeasurement()
     const std::optional<geodesic::Line> line = ui->Orvisk->measurement();
     ui->lblDistField->setText(line ? geodesic::distanceText(line->metres) : QString());
     ui->lblAzimuthField->setText(line ? geodesic::azimuthText(line->azimuth) : QString());
+}
+
+void MainWindow::ShowPoint(const SurveyPoint& point)
+{
+    ui->lblLatField->setText(survey_text::latitude(point.latitude));
+    ui->lblLongField->setText(survey_text::longitude(point.longitude));
+    ui->lblAltField->setText(survey_text::altitude(point));
+    ui->lblDoseRate->setText(survey_text::doseRate(point));
+}
+
+void MainWindow::ShowCursor(double latitude, double longitude)
+{
+    ui->lblLatField->setText(survey_text::latitude(latitude));
+    ui->lblLongField->setText(survey_text::longitude(longitude));
+    ui->lblAltField->clear();
+    ui->lblDoseRate->clear();
 }
 
 void MainWindow::OnBtnQuitClicked()

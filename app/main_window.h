@@ -48,6 +48,8 @@ private slots:
     void OnDevConnectionError();
     void OnDevDisconnected();
     void ExportSurvey();
+    void ShowPoint(const SurveyPoint& point);
+    void ShowCursor(double latitude, double longitude);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -106,7 +106,9 @@ int main(int argc, char* argv[])
     view.createScene(trackRadius);
     const Frames mapAlone = measureFrames(view);
 
-    const std::vector<QPointF> positions = surveyPositions(view, QSize(2000, 1500));
+    const QSize image =
+        static_cast<QGraphicsView&>(view).scene()->itemsBoundingRect().size().toSize();
+    const std::vector<QPointF> positions = surveyPositions(view, image);
     auto start = Clock::now();
     for (const QPointF& p : positions)
         view.addTrackPoint(p.x(), p.y());

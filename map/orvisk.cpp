@@ -1,7 +1,9 @@
 #include "orvisk.h"
 
+#include "dose_legend.h"
 #include "map_files.h"
 #include "message_dialogs.h"
+#include "survey_text.h"
 #include "track_item.h"
 
 #include <QDir>
@@ -15,6 +17,7 @@
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QSettings>
+#include <QToolTip>
 #include <QTouchEvent>
 #include <QWheelEvent>
 
@@ -33,6 +36,10 @@ const QString centerKey = QStringLiteral("Center");
 // Distance marks keep their size on screen whatever the zoom.
 constexpr qreal markRadius = 6;
 const QColor measureColour(20, 60, 200);
+// The mouse finds a marker from this many screen pixels beyond its edge.
+constexpr qreal hitPixels = 3;
+// The legend's distance from the corner of the view.
+constexpr int legendMargin = 8;
 
 QString projError(const char* prefix)
 {
@@ -109,6 +116,12 @@ TOrvisk::TOrvisk(QWidget* parent) : QGraphicsView(parent)
     setDragMode(QGraphicsView::ScrollHandDrag);
     // Without this a touch screen sends the viewport mouse events, never a pinch.
     viewport()->setAttribute(Qt::WA_AcceptTouchEvents);
+
+    qRegisterMetaType<SurveyPoint>();
+    // A child of the view, not of the viewport, so scrolling never moves it.
+    doseLegend = new DoseLegend(this);
+    doseLegend->setScale(doseSteps);
+    doseLegend->hide();
 }
 
 TOrvisk::~TOrvisk()
@@ -184,16 +197,24 @@ void TOrvisk::displayCoords(QPointF scenePos)
 void TOrvisk::clearTrack()
 {
     track.clear();
-    trackPositions.clear();
+    trackValues.clear();
 }
 
 void TOrvisk::addTrackPoint(double latitude, double longitude)
 {
+    SurveyPoint point;
+    point.latitude = latitude;
+    point.longitude = longitude;
+    addTrackPoint(point);
+}
+
+void TOrvisk::addTrackPoint(const SurveyPoint& point)
+{
     if (!hasProjections())
         return;
-    if (auto pixel = geoToPixel(latitude, longitude)) {
+    if (auto pixel = geoToPixel(point.latitude, point.longitude)) {
         track.append(*pixel);
-        trackPositions.append(QPointF(latitude, longitude));
+        trackValues.append(point);
     }
 }
 
@@ -208,9 +229,63 @@ void TOrvisk::createScene(int radius)
 
     // One item for the whole track; it keeps its own copy of the points, so
     // clearTrack leaves the drawn circles until the next rebuild.
-    trackLayer = new TrackItem(track, radius);
+    trackLayer = new TrackItem(track, trackValues, radius, doseSteps);
     scene.addItem(trackLayer);
+    inspected = -1;
+    doseLegend->setVisible(!track.isEmpty());
+    placeLegend();
     updateMeasureItems();
+}
+
+void TOrvisk::setDoseScale(const DoseScale& newScale)
+{
+    doseSteps = newScale;
+    if (trackLayer)
+        trackLayer->setScale(doseSteps);
+    doseLegend->setScale(doseSteps);
+    placeLegend();
+}
+
+void TOrvisk::placeLegend()
+{
+    const QRect area = viewport()->geometry();
+    doseLegend->resize(doseLegend->sizeHint());
+    doseLegend->move(area.right() + 1 - legendMargin - doseLegend->width(),
+                     area.top() + legendMargin);
+    doseLegend->raise();
+}
+
+int TOrvisk::trackPointAt(QPointF scenePos) const
+{
+    if (!trackLayer)
+        return -1;
+    const qreal zoom = std::abs(transform().m11());
+    const qreal tolerance = zoom > 0 ? hitPixels / zoom : 0;
+    return trackLayer->pointAt(scenePos, tolerance);
+}
+
+void TOrvisk::inspect(QPoint viewportPos)
+{
+    const QPointF scenePos = mapToScene(viewportPos);
+    // The mouse is over a whole screen pixel, and a marker is drawn on the
+    // pixels whose middle it covers: look from that middle.
+    const QPointF pixelMiddle =
+        viewportTransform().inverted().map(QPointF(viewportPos) + QPointF(0.5, 0.5));
+    const int index = trackPointAt(pixelMiddle);
+    if (index >= 0) {
+        const SurveyPoint point = trackLayer->value(index);
+        if (index != inspected)
+            QToolTip::showText(viewport()->mapToGlobal(viewportPos), survey_text::details(point),
+                               viewport());
+        inspected = index;
+        emit pointInspected(point);
+        return;
+    }
+    if (inspected >= 0)
+        QToolTip::hideText();
+    inspected = -1;
+    if (std::optional<QPointF> geo = sceneToGeo(scenePos))
+        emit cursorMoved(geo->x(), geo->y());
 }
 
 void TOrvisk::loadMapFolder(const QString& folder)
@@ -229,10 +304,10 @@ void TOrvisk::loadMapFolder(const QString& folder)
     mapOrigin = world->origin;
     userProj = std::move(*projection);
 
-    const QVector<QPointF> positions = std::exchange(trackPositions, {});
+    const QVector<SurveyPoint> points = std::exchange(trackValues, {});
     track.clear();
-    for (const QPointF& position : positions)
-        addTrackPoint(position.x(), position.y());
+    for (const SurveyPoint& point : points)
+        addTrackPoint(point);
     clearMeasurement();
 }
 
@@ -299,6 +374,7 @@ void TOrvisk::mouseMoveEvent(QMouseEvent* event)
 {
     if (hasProjections())
         displayCoords(mapToScene(event->pos()));
+    inspect(event->pos());
     // Hand-drag panning works whether or not a projection is loaded.
     QGraphicsView::mouseMoveEvent(event);
 }
@@ -338,6 +414,10 @@ bool TOrvisk::viewportEvent(QEvent* event)
         event->accept();
         return true;
     }
+    case QEvent::Resize:
+        // Scroll bars coming and going resize the viewport alone.
+        placeLegend();
+        return QGraphicsView::viewportEvent(event);
     default:
         return QGraphicsView::viewportEvent(event);
     }

@@ -1,10 +1,13 @@
 // TOrvisk: the map widget. One georeferenced raster map with the survey track
-// drawn over it as one red circle per point; wheel and pinch zoom, hand-drag
-// panning, and the two marks of a distance measurement.
+// drawn over it as one circle per point, coloured by dose rate under a legend;
+// the point under the mouse reported for inspection; wheel and pinch zoom,
+// hand-drag panning, and the two marks of a distance measurement.
 #pragma once
 
+#include "dose_scale.h"
 #include "geodesic_line.h"
 #include "proj_adapter.h"
+#include "survey_point.h"
 
 #include <QGraphicsScene>
 #include <QGraphicsView>
@@ -15,8 +18,11 @@
 #include <array>
 #include <optional>
 
+class DoseLegend;
 class TrackItem;
 class QGraphicsItem;
+
+Q_DECLARE_METATYPE(SurveyPoint)
 
 class TOrvisk : public QGraphicsView
 {
@@ -39,7 +45,10 @@ public:
     std::optional<QPointF> sceneToGeo(QPointF scenePos) const;
 
     void clearTrack();
+    // A position only: its values are unknown.
     void addTrackPoint(double latitude, double longitude);
+    // A survey point with its values, kept with its place on the track.
+    void addTrackPoint(const SurveyPoint& point);
     int getTrackLen() const { return track.size(); }
     void createScene(int radius);
     // Loads "map.png", "map.pgw" and "map.ppr" from `folder`, places the track
@@ -48,11 +57,22 @@ public:
     void loadMapFolder(const QString& folder);
 
     const QVector<QPointF>& getTrack() const { return track; }
+    // The values of each point of getTrack(), in the same order.
+    const QVector<SurveyPoint>& getTrackValues() const { return trackValues; }
     QPointF getMapOrigin() const { return mapOrigin; }
     QPointF getPixelSize() const { return pixelSize; }
     bool hasProjections() const { return latLongProj && userProj; }
     // The item drawing the track of the last createScene (null before the first).
     const TrackItem* trackItem() const { return trackLayer; }
+
+    // The colours of the track by dose rate, and the legend showing them.
+    void setDoseScale(const DoseScale& scale);
+    const DoseScale& doseScale() const { return doseSteps; }
+    DoseLegend* legend() const { return doseLegend; }
+
+    // The index (in trackItem()) of the point whose marker is under a scene
+    // position at the current zoom, or -1.
+    int trackPointAt(QPointF scenePos) const;
 
     // Zoom: "ScaleFactor" in group "Map", with the view centre beside it.
     void saveSettings();
@@ -76,6 +96,10 @@ public:
     std::optional<geodesic::Line> measurement() const;
 
 signals:
+    // The mouse is over the marker of `point`.
+    void pointInspected(const SurveyPoint& point);
+    // The mouse is over the map away from every marker, at this place.
+    void cursorMoved(double latitude, double longitude);
     void pointPicked(QPointF scenePos);
     void pickCancelled();
     void measurementChanged();
@@ -96,6 +120,8 @@ private:
     void updateMeasureItems();
     QPointF viewCenter() const;
     void centerExactly(QPointF scenePos);
+    void placeLegend();
+    void inspect(QPoint viewportPos);
 
     QGraphicsScene scene;
     QPointF mapOrigin;
@@ -108,9 +134,13 @@ private:
     double fineZoomStep = 1.01;
     QPixmap mapPixmap;
 
-    // Latitude and longitude of every track point, so another map can place them.
-    QVector<QPointF> trackPositions;
+    // Every point of `track` with its values (and position, so another map
+    // can place it).
+    QVector<SurveyPoint> trackValues;
     TrackItem* trackLayer = nullptr;
+    DoseScale doseSteps;
+    DoseLegend* doseLegend = nullptr;
+    int inspected = -1; // the point whose time the tooltip shows
     bool picking = false;
     std::array<std::optional<QPointF>, 2> measurePoints;
     QVector<QGraphicsItem*> measureItems;

@@ -150,6 +150,12 @@ bool SettingsDialog::checkInput()
             return false;
         }
         values.append(float(*value));
+        // Each step starts where the one below it ends.
+        if (n > 0 && !(values[n] > values[n - 1])) {
+            ui::showCriticalMessage(
+                tr("Threshold %1 must be above threshold %2.").arg(n + 1).arg(n));
+            return false;
+        }
     }
     if (mapSource() != mapFolder && !holdsMap(mapSource())) {
         ui::showCriticalMessage(

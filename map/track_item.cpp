@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -28,9 +29,16 @@ inline int floorToInt(double value)
 } // namespace
 
 TrackItem::TrackItem(QVector<QPointF> points, qreal radius, QGraphicsItem* parent)
-    : QGraphicsItem(parent), trackPoints(std::move(points)),
-      markerRadius(std::max<qreal>(radius, 0)), markerColour(255, 0, 0, 255)
+    : TrackItem(std::move(points), {}, radius, DoseScale(), parent)
 {
+}
+
+TrackItem::TrackItem(QVector<QPointF> points, QVector<SurveyPoint> values, qreal radius,
+                     const DoseScale& scale, QGraphicsItem* parent)
+    : QGraphicsItem(parent), trackPoints(std::move(points)), pointValues(std::move(values)),
+      markerRadius(std::max<qreal>(radius, 0)), markerColour(DoseScale::unknownColour())
+{
+    Q_ASSERT(pointValues.isEmpty() || pointValues.size() == trackPoints.size());
     setFlag(ItemUsesExtendedStyleOption);
     tiles.cache.setMaxCost(tileCacheKiB);
     buildGrid();
@@ -38,6 +46,7 @@ TrackItem::TrackItem(QVector<QPointF> points, qreal radius, QGraphicsItem* paren
         const qreal reach = markerRadius + penReach;
         bounds = grid.extent.adjusted(-reach, -reach, reach, reach);
     }
+    setScale(scale);
 }
 
 QRectF TrackItem::boundingRect() const
@@ -60,9 +69,35 @@ QBrush TrackItem::brush() const
     return QBrush(markerColour);
 }
 
-QRgb TrackItem::colourOf(int) const
+QRgb TrackItem::colourOf(int index) const
 {
-    return markerColour.rgba(); // opaque, so already premultiplied
+    // Scale colours are made opaque, so they are already premultiplied.
+    return pointColours.isEmpty() ? markerColour.rgba() : pointColours[index];
+}
+
+SurveyPoint TrackItem::value(int index) const
+{
+    if (!pointValues.isEmpty())
+        return pointValues[index];
+    SurveyPoint unknown;
+    unknown.latitude = unknown.longitude = std::numeric_limits<double>::quiet_NaN();
+    return unknown;
+}
+
+void TrackItem::setScale(const DoseScale& scale)
+{
+    doseScale = scale;
+    pointColours.clear();
+    if (!pointValues.isEmpty()) {
+        pointColours.resize(pointValues.size());
+        for (int i = 0; i < pointValues.size(); ++i) {
+            QColor colour = doseScale.colourOf(pointValues[i].doseRate);
+            colour.setAlpha(255); // a see-through marker would hide the order of the walk
+            pointColours[i] = colour.rgba();
+        }
+    }
+    tiles.cache.clear();
+    update();
 }
 
 void TrackItem::buildGrid()
@@ -147,6 +182,48 @@ QVector<int> TrackItem::pointsIn(const QRectF& rect) const
     return result;
 }
 
+int TrackItem::pointAt(QPointF scenePos, qreal tolerance) const
+{
+    if (trackPoints.isEmpty() || !std::isfinite(scenePos.x()) || !std::isfinite(scenePos.y()))
+        return -1;
+    // A circle covers its outline too; a dot covers only its own place. The
+    // toolkit paints a little beyond the outline, so a marker is also found
+    // from within `tolerance` of its edge.
+    const qreal cover = markerRadius > 0 ? markerRadius + penReach : 0;
+    const qreal reach = cover + std::max<qreal>(tolerance, 0);
+    const QRectF& e = grid.extent;
+    const qreal left = std::max(scenePos.x() - reach, e.left());
+    const qreal right = std::min(scenePos.x() + reach, e.right());
+    const qreal top = std::max(scenePos.y() - reach, e.top());
+    const qreal bottom = std::min(scenePos.y() + reach, e.bottom());
+    if (!(left <= right && top <= bottom))
+        return -1;
+    const int c0 = std::min(int((left - e.left()) / grid.cellWidth), grid.columns - 1);
+    const int c1 = std::min(int((right - e.left()) / grid.cellWidth), grid.columns - 1);
+    const int r0 = std::min(int((top - e.top()) / grid.cellHeight), grid.rows - 1);
+    const int r1 = std::min(int((bottom - e.top()) / grid.cellHeight), grid.rows - 1);
+
+    const qreal cover2 = cover * cover, near2 = reach * reach;
+    int onTop = -1, nearest = -1;
+    qreal nearest2 = std::numeric_limits<qreal>::max();
+    for (int row = r0; row <= r1; ++row) {
+        const int* begin = grid.order.constData() + grid.cellStart[row * grid.columns + c0];
+        const int* end = grid.order.constData() + grid.cellStart[row * grid.columns + c1 + 1];
+        for (const int* i = begin; i != end; ++i) {
+            const QPointF d = trackPoints[*i] - scenePos;
+            const qreal d2 = d.x() * d.x() + d.y() * d.y();
+            // Later points are drawn over earlier ones.
+            if (d2 <= cover2 && *i > onTop)
+                onTop = *i;
+            if (d2 <= near2 && (d2 < nearest2 || (d2 == nearest2 && *i > nearest))) {
+                nearest2 = d2;
+                nearest = *i;
+            }
+        }
+    }
+    return onTop >= 0 ? onTop : nearest;
+}
+
 const TrackItem::Stamp& TrackItem::stampFor(int phaseX, int phaseY) const
 {
     if (stamps.scaleX != tiles.scaleX || stamps.scaleY != tiles.scaleY) {
@@ -160,6 +237,10 @@ const TrackItem::Stamp& TrackItem::stampFor(int phaseX, int phaseY) const
         return stamp;
     stamps.built[phase] = true;
     QVector<Span>& spans = stamp.spans;
+    if (markerRadius == 0) {
+        spans.append({0, 0, 0}); // a dot: one device pixel at any zoom
+        return stamp;
+    }
 
     const int side =
         int(std::ceil((2 * (markerRadius + penReach)) * std::max(stamps.scaleX, stamps.scaleY))) +
@@ -192,7 +273,7 @@ const TrackItem::Stamp& TrackItem::stampFor(int phaseX, int phaseY) const
         spans.append({y - origin, x0 - origin, x1 - origin});
     }
     // Zoomed far out a circle is smaller than a pixel; each point still shows.
-    if (spans.isEmpty() && markerRadius > 0)
+    if (spans.isEmpty())
         spans.append({0, 0, 0});
     for (const Span& span : spans) {
         stamp.top = std::min(stamp.top, span.dy);
@@ -205,11 +286,24 @@ const TrackItem::Stamp& TrackItem::stampFor(int phaseX, int phaseY) const
 
 void TrackItem::paintEach(QPainter* painter, const QVector<int>& indices) const
 {
-    painter->setPen(pen());
-    painter->setBrush(brush());
     const QRectF marker = markerRect();
-    for (int i : indices)
-        painter->drawEllipse(marker.translated(trackPoints[i]));
+    QRgb current = 0;
+    bool first = true;
+    for (int i : indices) {
+        const QRgb colour = colourOf(i);
+        if (first || colour != current) {
+            const QColor c = QColor::fromRgba(colour);
+            // A dot is one device pixel: a cosmetic pen of width 1.
+            painter->setPen(markerRadius > 0 ? QPen(c) : QPen(c, 0));
+            painter->setBrush(markerRadius > 0 ? QBrush(c) : QBrush());
+            current = colour;
+            first = false;
+        }
+        if (markerRadius > 0)
+            painter->drawEllipse(marker.translated(trackPoints[i]));
+        else
+            painter->drawPoint(trackPoints[i]);
+    }
 }
 
 void TrackItem::renderTiles(QVector<NewTile>& pending) const
@@ -343,7 +437,7 @@ void TrackItem::paint(QPainter* painter, const QStyleOptionGraphicsItem* option,
                                phases <
                            1e9;
     if (!axisAligned || !countable || painter->testRenderHint(QPainter::Antialiasing) ||
-        2 * reach * std::max(scaleX, scaleY) > maxStampSize) {
+        (markerRadius > 0 && 2 * reach * std::max(scaleX, scaleY) > maxStampSize)) {
         paintEach(painter, pointsIn(visible));
         return;
     }

@@ -5,6 +5,7 @@
 #include "orvisk.h"
 #include "sim_session.h"
 #include "survey_download.h"
+#include "track_item.h"
 
 #include <mxx_device.h>
 
@@ -17,6 +18,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSet>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -175,6 +177,20 @@ private slots:
         QCOMPARE(w.map()->getTrack(), expectedTrack(records));
         QVERIFY(w.map()->getTrackLen() > 0);
         QVERIFY(messages.isEmpty());
+        // Each point keeps its values on the track, and is coloured by its dose rate.
+        const QVector<SurveyPoint>& values = w.map()->getTrackValues();
+        QCOMPARE(std::size_t(values.size()), w.survey().size());
+        QSet<QRgb> colours;
+        for (int i = 0; i < values.size(); ++i) {
+            const SurveyPoint& p = w.survey()[std::size_t(i)];
+            QCOMPARE(values[i].time, p.time);
+            QCOMPARE(values[i].doseRate, p.doseRate);
+            QCOMPARE(values[i].altitude, p.altitude);
+            QCOMPARE(values[i].cps, p.cps);
+            colours.insert(w.map()->trackItem()->colourAt(i).rgb());
+        }
+        QVERIFY(!colours.contains(qRgb(255, 0, 0)));
+        QVERIFY(colours.size() >= 2);
 
         // The last hour: only the newest records, and the download stops at the first older one.
         answerPeriodDialog([](DownloadDialog* d) {

@@ -1,11 +1,13 @@
 // The window's map tools: the distance measurement, the settings dialog and
 // the window's fit on a small screen.
 #include "distance_dialog.h"
+#include "dose_legend.h"
 #include "geodesic_line.h"
 #include "main_window.h"
 #include "message_dialogs.h"
 #include "orvisk.h"
 #include "settings_dialog.h"
+#include "survey_text.h"
 #include "track_item.h"
 
 #include <QLabel>
@@ -84,6 +86,7 @@ private slots:
     void settingsShowWhatIsInEffect();
     void settingsCheckedAndApplied();
     void newMapFolderLoadedAndRemembered();
+    void pointInspectedInTheWindow();
 
 private:
     QStringList messages;
@@ -193,13 +196,13 @@ void TestMapTools::measuringADistance()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     TOrvisk* map = window.map();
-    map->centerOn(QPointF(1005, 700));
-    // The sample map is UTM zone 34 (central meridian 21 E) with 100 m pixels.
-    // Here, at 57.578 N 23.678 E, the grid's scale factor is
-    // 0.9996 (1 + (dlon cos lat)^2 / 2) = 0.999914, so 9 pixels east are
-    // 900 / 0.999914 = 900.08 m; grid north lies atan(tan dlon sin lat) =
-    // 2.26 degrees east of true north, so grid east is at 92.26 degrees.
-    const QPointF first(1000.5, 700.5), second(1009.5, 700.5);
+    map->centerOn(QPointF(1630, 1000));
+    // The sample map is UTM zone 34 (central meridian 21 E) with 8 m pixels.
+    // Here, at 57.405 N 24.546 E, the grid's scale factor is
+    // 0.9996 (1 + (dlon cos lat)^2 / 2) = 1.000155, so 9 pixels east are
+    // 72 / 1.000155 = 71.99 m; grid north lies atan(tan dlon sin lat) =
+    // 2.99 degrees east of true north, so grid east is at 92.99 degrees.
+    const QPointF first(1625.5, 1000.5), second(1634.5, 1000.5);
     auto* button = child<QPushButton>(&window, "btnDistance");
 
     withDialog<DistanceDialog>(
@@ -225,9 +228,9 @@ void TestMapTools::measuringADistance()
             const QString azimuth = text(&window, "lblAzimuthField");
             QVERIFY2(QRegularExpression("^\\d+\\.\\d m$").match(distance).hasMatch(),
                      qPrintable(distance));
-            QVERIFY2(qAbs(leadingNumber(distance) - 900.08) < 0.1, qPrintable(distance));
+            QVERIFY2(qAbs(leadingNumber(distance) - 71.99) < 0.1, qPrintable(distance));
             QVERIFY2(azimuth.endsWith(QChar(0x00B0)), qPrintable(azimuth));
-            QVERIFY2(qAbs(leadingNumber(azimuth) - 92.26) < 0.1, qPrintable(azimuth));
+            QVERIFY2(qAbs(leadingNumber(azimuth) - 92.99) < 0.1, qPrintable(azimuth));
 
             child<QPushButton>(dialog, "btn_exit")->click();
             QVERIFY(!dialog->isVisible());
@@ -254,12 +257,12 @@ void TestMapTools::measuringADistance()
                                    dialog->reject();
                                });
 
-    // Kilometres from 1 km on: 30 pixels west and 30 north, 4242.6 m of grid.
-    map->setMeasurePoint(0, QPointF(1000.5, 700.5));
-    map->setMeasurePoint(1, QPointF(970.5, 670.5));
+    // Kilometres from 1 km on: 150 pixels west and 150 north, 1697.1 m of grid.
+    map->setMeasurePoint(0, QPointF(1625.5, 1000.5));
+    map->setMeasurePoint(1, QPointF(1475.5, 850.5));
     const QString far = text(&window, "lblDistField");
-    QVERIFY2(QRegularExpression("^4\\.243 km$").match(far).hasMatch(), qPrintable(far));
-    QVERIFY(qAbs(leadingNumber(text(&window, "lblAzimuthField")) - (315 + 2.25)) < 0.1);
+    QVERIFY2(QRegularExpression("^1\\.697 km$").match(far).hasMatch(), qPrintable(far));
+    QVERIFY(qAbs(leadingNumber(text(&window, "lblAzimuthField")) - (315 + 2.99)) < 0.1);
 
     // Closing the dialog while it waits for a pick leaves the map usable.
     withDialog<DistanceDialog>([&] { button->click(); },
@@ -332,6 +335,14 @@ void TestMapTools::settingsCheckedAndApplied()
                     QVERIFY2(messages.takeFirst().startsWith("Track radius"), refused);
                 }
                 radius->setText(QStringLiteral("7"));
+                // Each step must start above the one below it.
+                child<QLineEdit>(dialog, "edit_color3")->setText(QStringLiteral("200"));
+                ok->click();
+                QVERIFY(dialog->isVisible());
+                QCOMPARE(messages,
+                         QStringList{QStringLiteral("Threshold 3 must be above threshold 2.")});
+                messages.clear();
+                child<QLineEdit>(dialog, "edit_color3")->setText(QStringLiteral("300"));
                 child<QLineEdit>(dialog, "edit_color2")->setText(QStringLiteral("two hundred"));
                 ok->click();
                 QVERIFY(dialog->isVisible());
@@ -357,13 +368,22 @@ void TestMapTools::settingsCheckedAndApplied()
         QCOMPARE(messages, QStringList());
         QCOMPARE(window.trackRadius(), 7);
         QCOMPARE(QSettings().value("trackR").toInt(), 7);
-        // The scene is rebuilt with the new radius.
+        // The scene is rebuilt with the new radius, and the track coloured
+        // and explained with the new steps.
         QCOMPARE(map->trackItem()->radius(), 7.0);
         QCOMPARE(map->trackItem()->points().size(), 1);
+        const DoseScale applied({100, 250.5f, 300, 400, 500},
+                                {QColor(255, 100, 0), QColor(30, 225, 0), QColor(1, 2, 3),
+                                 QColor(70, 180, 90), QColor(90, 160, 200)});
+        QCOMPARE(map->doseScale(), applied);
+        QCOMPARE(map->trackItem()->scale(), applied);
+        QCOMPARE(map->legend()->scale(), applied);
     }
-    // The next start shows what was applied.
+    // The next start shows what was applied, and colours with it.
     MainWindow window;
     QCOMPARE(window.trackRadius(), 7);
+    QCOMPARE(window.map()->doseScale().steps().at(1).threshold, 250.5f);
+    QCOMPARE(window.map()->doseScale().steps().at(2).colour, QColor(1, 2, 3));
     withDialog<SettingsDialog>(
         [&] { child<QPushButton>(&window, "btnSettings")->click(); },
         [&](SettingsDialog* dialog) {
@@ -384,7 +404,7 @@ void TestMapTools::newMapFolderLoadedAndRemembered()
         QVERIFY(QFile::copy(QStringLiteral("maps/Korvenix/") + name, other.filePath(name)));
     QFile world(other.filePath("map.pgw"));
     QVERIFY(world.open(QIODevice::WriteOnly));
-    world.write("100.0\n0.0\n0.0\n-100.0\n570050.0\n6454950.0\n");
+    world.write("8.0\n0.0\n0.0\n-8.0\n710004.0\n6375996.0\n");
     world.close();
     QTemporaryDir empty;
 
@@ -413,16 +433,63 @@ void TestMapTools::newMapFolderLoadedAndRemembered()
                                        QVERIFY(!dialog->isVisible());
                                    });
         QCOMPARE(messages, QStringList());
-        QCOMPARE(map->getMapOrigin(), QPointF(570050, 6454950));
+        QCOMPARE(map->getMapOrigin(), QPointF(710004, 6375996));
         // The track is placed on the new map; the old marks meant other places.
-        QCOMPARE(map->getTrack(), QVector<QPointF>{before - QPointF(100, 0)});
+        QCOMPARE(map->getTrack(), QVector<QPointF>{before - QPointF(1250, 0)});
         QCOMPARE(map->trackItem()->points(), map->getTrack());
         QVERIFY(!map->measurePoint(0));
         QCOMPARE(QSettings().value("MapFolder").toString(), other.path());
     }
     MainWindow window;
-    QCOMPARE(window.map()->getMapOrigin(), QPointF(570050, 6454950));
+    QCOMPARE(window.map()->getMapOrigin(), QPointF(710004, 6375996));
     QCOMPARE(messages, QStringList());
+}
+
+void TestMapTools::pointInspectedInTheWindow()
+{
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    TOrvisk* map = window.map();
+    SurveyPoint point;
+    point.latitude = 57.41;
+    point.longitude = 24.61;
+    point.altitude = 15.3f;
+    point.doseRate = 0.2505f;
+    point.time = 1714561392;
+    map->addTrackPoint(point);
+    map->addTrackPoint(57.4105, 24.6105);   // a position alone
+    map->createScene(window.trackRadius()); // 0 on a first start: dots
+    map->centerOn(map->getTrack()[0]);
+
+    auto move = [map](QPointF scenePos) {
+        const QPoint at = map->mapFromScene(scenePos);
+        QMouseEvent event(QEvent::MouseMove, at, map->viewport()->mapToGlobal(at), Qt::NoButton,
+                          Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(map->viewport(), &event);
+    };
+    const QString degree(QChar(0x00B0));
+    move(map->getTrack()[0] + QPointF(0.5, 0.5));
+    QCOMPARE(text(&window, "lblLatField"), QStringLiteral("57.41000") + degree + " N");
+    QCOMPARE(text(&window, "lblLongField"), QStringLiteral("24.61000") + degree + " E");
+    QCOMPARE(text(&window, "lblAltField"), QStringLiteral("15.3 m"));
+    QCOMPARE(text(&window, "lblDoseRate"), QStringLiteral("250.5 nSv/h"));
+
+    // A point without values says so.
+    move(map->getTrack()[1] + QPointF(0.5, 0.5));
+    QCOMPARE(text(&window, "lblLatField"), QStringLiteral("57.41050") + degree + " N");
+    QCOMPARE(text(&window, "lblAltField"), QStringLiteral("unknown"));
+    QCOMPARE(text(&window, "lblDoseRate"), QStringLiteral("unknown"));
+
+    // Away from the track the position follows the cursor, and nothing else shows.
+    const QPointF away = map->getTrack()[0] + QPointF(0.5, 40.5);
+    move(away);
+    const QPointF geo = *map->sceneToGeo(map->mapToScene(map->mapFromScene(away)));
+    QCOMPARE(text(&window, "lblLatField"), survey_text::latitude(geo.x()));
+    QCOMPARE(text(&window, "lblLongField"), survey_text::longitude(geo.y()));
+    QVERIFY(text(&window, "lblLatField").startsWith(QStringLiteral("57.40")));
+    QCOMPARE(text(&window, "lblAltField"), QString());
+    QCOMPARE(text(&window, "lblDoseRate"), QString());
 }
 
 QTEST_MAIN(TestMapTools)

@@ -8,6 +8,8 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include <cmath>
+
 namespace {
 
 QGraphicsScene* viewScene(QGraphicsView& view)
@@ -57,6 +59,21 @@ QGraphicsItem* ellipses(const QVector<QPointF>& points, qreal radius)
         item->setPos(p);
     }
     return group;
+}
+
+// Radius 0: one red device pixel where each point lies.
+QImage dots(const QVector<QPointF>& points, const QRectF& source, QSize size)
+{
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
+    const qreal scale = size.width() / source.width();
+    for (const QPointF& p : points) {
+        const QPointF at = (p - source.topLeft()) * scale;
+        const QPoint pixel(int(std::floor(at.x())), int(std::floor(at.y())));
+        if (image.rect().contains(pixel))
+            image.setPixel(pixel, qRgb(255, 0, 0));
+    }
+    return image;
 }
 
 int differingPixels(const QImage& a, const QImage& b)
@@ -158,10 +175,13 @@ void TestMapScene::mapItemThenTrackItem()
     QCOMPARE(shown.pixel(centre), qRgb(255, 0, 0));
     QCOMPARE(shown.pixel(map->mapFromScene(QPointF(30, 25))), QColor(Qt::darkGreen).rgb());
 
-    // Radius 0: zero-size markers, still one per point.
+    // Radius 0: zero-size markers, still one per point, each a red pixel.
     map->createScene(0);
     QCOMPARE(map->trackItem()->markerRect(), QRectF(0, 0, 0, 0));
     QCOMPARE(map->trackItem()->points().size(), 3);
+    const QImage dotted = map->viewport()->grab().toImage();
+    QCOMPARE(dotted.pixel(map->mapFromScene(QPointF(20, 20))), qRgb(255, 0, 0));
+    QCOMPARE(redPixels(dotted), 2);
 }
 
 void TestMapScene::trackLooksLikeOneCirclePerPoint()
@@ -191,19 +211,22 @@ void TestMapScene::trackLooksLikeOneCirclePerPoint()
     for (qreal radius : {0.0, 1.0, 4.0}) {
         for (const View& view : views) {
             const QImage drawn = render(new TrackItem(points, radius), view.source, view.size);
-            const QImage expected = render(ellipses(points, radius), view.source, view.size);
+            const QImage expected = radius > 0
+                                        ? render(ellipses(points, radius), view.source, view.size)
+                                        : dots(points, view.source, view.size);
             const int red = redPixels(expected);
-            QVERIFY(red > 0 || radius == 0);
+            QVERIFY(red > 0);
             const qreal scale = view.size.width() / view.source.width();
             if (scale < 1) {
                 // Smaller than a pixel: every point shows as one red pixel where
                 // the toolkit would draw a faint one or none, and nothing else.
+                // A dot of radius 0 is such a pixel at any zoom.
                 QImage reach(view.size, QImage::Format_RGB32);
                 reach.fill(Qt::white);
                 for (const QPointF& p : points) {
                     const QPointF at = (p - view.source.topLeft()) * scale;
                     const QPoint pixel(int(at.x()), int(at.y())); // the one it lies in
-                    if (radius > 0 && drawn.rect().adjusted(0, 0, -1, -1).contains(pixel)) {
+                    if (drawn.rect().adjusted(0, 0, -1, -1).contains(pixel)) {
                         bool shown = false;
                         for (QPoint next : {pixel, pixel + QPoint(1, 0), pixel + QPoint(0, 1),
                                             pixel + QPoint(1, 1)})
@@ -223,7 +246,7 @@ void TestMapScene::trackLooksLikeOneCirclePerPoint()
                 continue;
             }
             // From a pixel per map pixel up, pixel for pixel what the toolkit's
-            // own circles give.
+            // own circles give (and single pixels for radius 0).
             const int differing = differingPixels(drawn, expected);
             QVERIFY2(differing == 0,
                      qPrintable(QStringLiteral("radius %1, %2 of %3 red pixels differ")

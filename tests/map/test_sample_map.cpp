@@ -10,11 +10,6 @@ namespace {
 
 const QString mapFolder = QStringLiteral(ORVISK_SOURCE_DIR "/maps/Korvenix/");
 
-bool near(QPointF a, QPointF b, double tolerance)
-{
-    return qAbs(a.x() - b.x()) <= tolerance && qAbs(a.y() - b.y()) <= tolerance;
-}
-
 } // namespace
 
 class TestSampleMap : public QObject
@@ -35,28 +30,31 @@ void TestSampleMap::knownPlacesLandWhereTheImageShowsThem()
     QCOMPARE(log.take(), QStringList());
 
     const QImage image(mapFolder + "map.png");
-    QCOMPARE(image.size(), QSize(2000, 1500));
-
-    // Tips of capes, where the coastline itself is the landmark.
-    struct Cape
-    {
-        const char* name;
-        double latitude, longitude;
-        QPointF pixel;
-    };
-    const Cape capes[] = {
-        {"Cape Kolka", 57.7564, 22.6053, QPointF(354, 522)},
-        {"Sorve peninsula", 57.9090, 22.0560, QPointF(25, 358)},
-    };
-    for (const Cape& cape : capes) {
+    QCOMPARE(image.size(), QSize(3250, 2000));
+    auto pixelOf = [&map](double latitude, double longitude) {
         map.clearTrack();
-        map.addTrackPoint(cape.latitude, cape.longitude);
-        QCOMPARE(map.getTrackLen(), 1);
-        QVERIFY2(near(map.getTrack()[0], cape.pixel, 3), cape.name);
-    }
+        map.addTrackPoint(latitude, longitude);
+        return map.getTrack().value(0, QPointF(-1, -1)).toPoint();
+    };
 
-    // Islands must be drawn as land and the open gulf as sea.
-    const QColor land(236, 232, 208), sea(166, 206, 227);
+    // The graticule drawn every minute of arc must run through the pixels the
+    // world file and projection give its lines, to a pixel (8 m).
+    const QRgb grid = qRgb(190, 176, 130);
+    auto gridWithin = [&](QPoint pixel, QPoint across) {
+        for (int d = -1; d <= 1; ++d)
+            if (image.pixel(pixel + d * across) == grid)
+                return true;
+        return false;
+    };
+    for (double longitude : {24.58, 24.60, 24.62, 24.65}) // along 57 24' N
+        QVERIFY2(gridWithin(pixelOf(57.4, longitude), QPoint(0, 1)),
+                 qPrintable(QString::number(longitude)));
+    for (double latitude : {57.39, 57.40, 57.41}) // along 24 36' E
+        QVERIFY2(gridWithin(pixelOf(latitude, 24.6), QPoint(1, 0)),
+                 qPrintable(QString::number(latitude)));
+
+    // The shore and a lake where the shorelines put them.
+    const QColor land(236, 232, 208), sea(166, 206, 227), lake(176, 212, 232);
     struct Place
     {
         const char* name;
@@ -64,18 +62,26 @@ void TestSampleMap::knownPlacesLandWhereTheImageShowsThem()
         QColor colour;
     };
     const Place places[] = {
-        {"Ruhnu", 57.8000, 23.2500, land},
-        {"Kihnu", 58.1250, 23.9800, land},
-        {"Gulf of Riga", 57.5200, 23.5500, sea},
-        {"Latvian inland", 57.4090, 24.6160, land},
+        {"Gulf of Riga", 57.405, 24.36, sea},
+        {"shore land", 57.405, 24.42, land},
+        {"lake", 57.3800, 24.7227, lake},
+        {"the walk", 57.409, 24.617, land},
     };
     for (const Place& place : places) {
-        map.clearTrack();
-        map.addTrackPoint(place.latitude, place.longitude);
-        QPoint pixel = map.getTrack()[0].toPoint();
+        const QPoint pixel = pixelOf(place.latitude, place.longitude);
         QVERIFY2(image.rect().contains(pixel), place.name);
         QVERIFY2(image.pixelColor(pixel) == place.colour, place.name);
     }
+
+    // The simulator's walk must be readable: its box well inside the image,
+    // and transects 100 m apart more than ten pixels apart.
+    const QPoint southWest = pixelOf(57.400, 24.600), northEast = pixelOf(57.418, 24.634);
+    QVERIFY(image.rect().adjusted(500, 500, -500, -500).contains(southWest));
+    QVERIFY(image.rect().adjusted(500, 500, -500, -500).contains(northEast));
+    const double metresPerDegree = 111300;
+    const double pixelsPer100m =
+        (southWest.y() - pixelOf(57.4 + 100 / metresPerDegree, 24.6).y()) * 1.0;
+    QVERIFY2(pixelsPer100m > 10, qPrintable(QString::number(pixelsPer100m)));
 }
 
 QTEST_MAIN(TestSampleMap)
