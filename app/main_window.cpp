@@ -24,9 +24,9 @@
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QProgressDialog>
-#include <QRectF>
 #include <QSettings>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -269,10 +269,13 @@ void MainWindow::OnBtnDownloadClicked()
     orvisk->createScene(trackR);
     const QVector<QPointF>& track = orvisk->getTrack();
     if (!track.isEmpty()) {
-        QRectF box(track.first(), track.first());
-        for (const QPointF& p : track)
-            box |= QRectF(p, p);
-        orvisk->centerOn(box.center());
+        // Not QRectF's union: it skips rectangles without area, as a point is.
+        QPointF low = track.first(), high = low;
+        for (const QPointF& p : track) {
+            low = QPointF(std::min(low.x(), p.x()), std::min(low.y(), p.y()));
+            high = QPointF(std::max(high.x(), p.x()), std::max(high.y(), p.y()));
+        }
+        orvisk->centerOn((low + high) / 2);
     }
     ReportDownload(download, static_cast<int>(end));
 }

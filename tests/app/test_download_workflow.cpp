@@ -24,6 +24,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
+#include <cmath>
 #include <functional>
 
 namespace {
@@ -191,6 +193,19 @@ private slots:
         }
         QVERIFY(!colours.contains(qRgb(255, 0, 0)));
         QVERIFY(colours.size() >= 2);
+        // The view shows the walk in its middle.
+        double left = 1e9, right = -1e9, top = 1e9, bottom = -1e9;
+        for (const QPointF& p : w.map()->getTrack()) {
+            left = std::min(left, p.x());
+            right = std::max(right, p.x());
+            top = std::min(top, p.y());
+            bottom = std::max(bottom, p.y());
+        }
+        const QPointF middle = w.map()->mapToScene(w.map()->viewport()->rect().center()) -
+                               QPointF(left + right, top + bottom) / 2;
+        // to a pixel or two: the viewport's middle falls between pixels
+        QVERIFY2(std::abs(middle.x()) <= 2 && std::abs(middle.y()) <= 2,
+                 qPrintable(QStringLiteral("%1 %2").arg(middle.x()).arg(middle.y())));
 
         // The last hour: only the newest records, and the download stops at the first older one.
         answerPeriodDialog([](DownloadDialog* d) {
