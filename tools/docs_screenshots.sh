@@ -6,3 +6,9 @@ build="${1:-build}"
 tools/screenshot.sh "$build" docs/window.png 4
 tools/screenshot.sh "$build" docs/distance.png 4 tools/screenshot_steps/distance.sh
 tools/screenshot.sh "$build" docs/settings.png 4 tools/screenshot_steps/settings.sh
+# A download from the simulator: the walk as a first start draws it (radius 0),
+# and coloured markers with an inspected point.
+ORVISK_SIM="" ORVISK_SETTINGS="LastPeriod=all" \
+  tools/screenshot.sh "$build" docs/walkthrough_walk.png 4 tools/screenshot_steps/walk.sh
+ORVISK_SIM="" ORVISK_SETTINGS="LastPeriod=all trackR=2" \
+  tools/screenshot.sh "$build" docs/survey.png 4 tools/screenshot_steps/survey.sh
