@@ -34,7 +34,8 @@ DoseScale::DoseScale(const QList<float>& thresholds, const QList<QColor>& colour
 
 int DoseScale::stepOf(float microSievertPerHour) const
 {
-    if (std::isnan(microSievertPerHour))
+    // As a decoded point has it: not a finite number, or not above 0, is no rate.
+    if (!(std::isfinite(microSievertPerHour) && microSievertPerHour > 0))
         return -1;
     const auto reached = std::upper_bound(limits.begin(), limits.end(), microSievertPerHour);
     return int(reached - limits.begin());

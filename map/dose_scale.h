@@ -34,8 +34,8 @@ public:
     static QColor unknownColour() { return QColor(255, 0, 0); }
     static QString unit() { return QStringLiteral("nSv/h"); }
 
-    // -1 for an unknown dose rate (NaN), 0 below the first threshold, else the
-    // step n (1 up) whose threshold the rate reaches and whose next one it does not.
+    // -1 for an unknown dose rate (not finite, or not above 0), 0 below the first threshold, else
+    // the step n (1 up) whose threshold the rate reaches and whose next one it does not.
     int stepOf(float microSievertPerHour) const;
     QColor colourOf(float microSievertPerHour) const;
 

@@ -19,5 +19,5 @@ struct SurveyPoint
     uint8_t hdop10 = 0;     // horizontal dilution of precision, tenths
 
     bool hasAltitude() const { return std::isfinite(altitude); }
-    bool hasDoseRate() const { return std::isfinite(doseRate); }
+    bool hasDoseRate() const { return std::isfinite(doseRate) && doseRate > 0; }
 };

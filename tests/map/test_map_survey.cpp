@@ -99,7 +99,11 @@ void TestMapSurvey::colourChosenByThreshold()
 {
     const QList<QColor> colours = MapSettings::defaultColors();
     const DoseScale scale; // 100 to 500 nSv/h
-    QCOMPARE(scale.colourOf(unknown), QColor(255, 0, 0));
+    // No rate, however a point came to carry it, is plain red, never a step.
+    for (float none : {unknown, 0.0f, -0.3f, std::numeric_limits<float>::infinity()}) {
+        QCOMPARE(scale.colourOf(none), QColor(255, 0, 0));
+        QCOMPARE(survey_text::doseRate(mapPoint(0, 0, none)), QStringLiteral("unknown"));
+    }
     QCOMPARE(scale.colourOf(0.02f), DoseScale::backgroundColour());
     for (int n = 0; n < 5; ++n) {
         const float at = float(n + 1) / 10; // uSv/h, as the instrument writes it
