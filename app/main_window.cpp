@@ -21,7 +21,6 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QIcon>
 #include <QProgressDialog>
 #include <QSettings>
@@ -242,28 +241,28 @@ void MainWindow::OnBtnDownloadClicked()
     orvisk->clearTrack();
     surveyPoints.clear();
     DaysBefore daysBefore(now);
-    constexpr qint64 kEventsEveryMs = 20;
-    QElapsedTimer sinceEvents;
-    sinceEvents.start();
-    const SurveyDownload::End end = download.fetchRecords([&](int i, const SurveyRecord* record) {
-        if (record) {
-            std::printf("%d %d\n", daysBefore(record->time), lastDaysValue);
-            for (const SurveyPoint& p : record->points)
-                orvisk->addTrackPoint(p);
-            surveyPoints.insert(surveyPoints.end(), record->points.begin(), record->points.end());
-        }
-        // The modal dialog processes events itself when its value changes;
-        // between changes the window is kept alive every few milliseconds.
-        const int percent = static_cast<int>(float(i) / float(count) * 90.0f + 10.0f);
-        if (percent != progress.value()) {
-            progress.setValue(percent);
-            sinceEvents.restart();
-        } else if (sinceEvents.elapsed() >= kEventsEveryMs) {
+    // Records are drawn here while the next ones are on their way; the modal
+    // progress dialog processes events when its value moves, and the window
+    // is kept alive every 20 ms between.
+    const SurveyDownload::End end = download.fetchRecordsAhead(
+        [&](int i, const SurveyRecord* record) {
+            if (record) {
+                std::printf("%d %d\n", daysBefore(record->time), lastDaysValue);
+                for (const SurveyPoint& p : record->points)
+                    orvisk->addTrackPoint(p);
+                surveyPoints.insert(surveyPoints.end(), record->points.begin(),
+                                    record->points.end());
+            }
+            const int percent = static_cast<int>(float(i) / float(count) * 90.0f + 10.0f);
+            if (percent != progress.value())
+                progress.setValue(percent);
+            return !progress.wasCanceled();
+        },
+        [&] {
             QCoreApplication::processEvents();
-            sinceEvents.restart();
-        }
-        return !progress.wasCanceled();
-    });
+            return !progress.wasCanceled();
+        },
+        20);
     progress.setValue(100);
     QCoreApplication::processEvents();
     orvisk->createScene(trackR);

@@ -5,7 +5,13 @@
 #include <mxx_comm.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 SurveyRecord decodeSurveyRecord(const char* bytes, uint32_t index)
 {
@@ -132,4 +138,68 @@ SurveyDownload::End SurveyDownload::fetchRecords(const RecordSeen& seen)
             return End::InstrumentSilent;
     }
     return End::Complete;
+}
+
+SurveyDownload::End SurveyDownload::fetchRecordsAhead(const RecordSeen& seen,
+                                                      const std::function<bool()>& idle, int idleMs)
+{
+    struct Fetched
+    {
+        int position;
+        bool ok;
+        SurveyRecord record;
+    };
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::deque<Fetched> queue;
+    bool finished = false;
+    End end = End::Complete;
+    std::atomic<bool> stop{false};
+
+    std::thread fetcher([&] {
+        const End fetched = fetchRecords([&](int position, const SurveyRecord* record) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                queue.push_back({position, record != nullptr, record ? *record : SurveyRecord{}});
+            }
+            arrived.notify_one();
+            return !stop.load();
+        });
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            end = fetched;
+            finished = true;
+        }
+        arrived.notify_one();
+    });
+
+    using Clock = std::chrono::steady_clock;
+    const auto period = std::chrono::milliseconds(idleMs);
+    auto lastIdle = Clock::now();
+    bool refused = false;
+    for (;;) {
+        std::deque<Fetched> batch;
+        bool done = false;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            arrived.wait_for(lock, period, [&] { return !queue.empty() || finished; });
+            batch.swap(queue);
+            done = finished;
+        }
+        // Whatever arrived is handled, even after a refusal: nothing fetched is lost.
+        for (Fetched& f : batch)
+            if (!seen(f.position, f.ok ? &f.record : nullptr))
+                refused = true;
+        if (Clock::now() - lastIdle >= period) {
+            if (idle && !idle())
+                refused = true;
+            lastIdle = Clock::now();
+        }
+        if (refused)
+            stop = true;
+        if (done && batch.empty())
+            break;
+    }
+    fetcher.join();
+    return refused && end != End::LinkLost && end != End::InstrumentSilent ? End::Cancelled : end;
 }

@@ -80,6 +80,15 @@ public:
     // Fetches the records newest first.
     End fetchRecords(const RecordSeen& seen);
 
+    // The same, with the records fetched on a thread of their own while the
+    // calling thread handles each as it arrives, so the caller's work overlaps
+    // the instrument's answers. `seen` runs on the calling thread, in order,
+    // for every record fetched (one may follow a refusal, as it was already
+    // on its way); `idle` runs there at most every `idleMs` while records come
+    // and at least that often while none does; false from it stops like a
+    // refusal from `seen`.
+    End fetchRecordsAhead(const RecordSeen& seen, const std::function<bool()>& idle, int idleMs);
+
     int inPeriod() const { return m_inPeriod; }                        // records kept
     const std::vector<uint32_t>& missing() const { return m_missing; } // failed after retries
     int tried() const { return m_tried; }

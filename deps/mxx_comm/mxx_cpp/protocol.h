@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QVariant>
 
+#include <atomic>
+
 class QThread;
 
 class Protocol : public QObject
@@ -31,5 +33,7 @@ public slots:
     virtual bool receiveData(QVariant& data);
 
 private:
-    int m_connection = -1;
+    // Read by a thread that issues commands while the device unbinds on the
+    // main thread.
+    std::atomic<int> m_connection{-1};
 };
