@@ -4,6 +4,7 @@
 #include <mxx_bytes.h>
 
 #include <QTest>
+#include <QThread>
 
 #include <cstring>
 #include <ctime>
@@ -165,6 +166,60 @@ private slots:
         for (std::size_t i = 0; i < order.size(); ++i)
             QCOMPARE(order[i], records[records.size() - 1 - i].index);
         QVERIFY(download.missing().empty());
+    }
+
+    // Fetched on a thread of their own, the records still reach the caller's
+    // thread, every one and in order; the caller stays alive while the
+    // instrument is slow, and its refusal stops the fetching without losing
+    // what was already fetched.
+    void aheadHandsEveryRecordOverInOrder()
+    {
+        sim::SimOptions o = withRecords(30);
+        o.faults.latency = std::chrono::milliseconds(3);
+        InstrumentSession s(o);
+        QVERIFY(s.connect());
+        const auto& records = s.store().records();
+        QThread* const caller = QThread::currentThread();
+        bool onCaller = true;
+
+        SurveyDownload download(*s.m30, s.device.connId());
+        QVERIFY(download.fetchIndices());
+        std::vector<uint32_t> order;
+        int idles = 0;
+        auto end = download.fetchRecordsAhead(
+            [&](int position, const SurveyRecord* r) {
+                onCaller = onCaller && QThread::currentThread() == caller;
+                if (!r || position != int(order.size()))
+                    return false;
+                order.push_back(r->index);
+                const sim::SurveyRecord* expected = recordOf(s, r->index);
+                return expected && samePoints(r->points, expectedPoints(*expected));
+            },
+            [&] {
+                onCaller = onCaller && QThread::currentThread() == caller;
+                ++idles;
+                return true;
+            },
+            1);
+        QCOMPARE(end, SurveyDownload::End::Complete);
+        QCOMPARE(order.size(), records.size());
+        for (std::size_t i = 0; i < order.size(); ++i)
+            QCOMPARE(order[i], records[records.size() - 1 - i].index);
+        QVERIFY(idles > 0);
+        QVERIFY(onCaller);
+
+        SurveyDownload cancelled(*s.m30, s.device.connId());
+        QVERIFY(cancelled.fetchIndices());
+        int seen = 0;
+        end = cancelled.fetchRecordsAhead(
+            [&](int, const SurveyRecord*) {
+                ++seen;
+                return true;
+            },
+            [&] { return seen < 5; }, 1);
+        QCOMPARE(end, SurveyDownload::End::Cancelled);
+        QVERIFY(seen >= 5 && seen < 30);
+        QCOMPARE(seen, cancelled.tried());
     }
 
     void aLossyInstrumentLosesOnlyWhatNeverCame()
