@@ -36,6 +36,10 @@ std::optional<QImage> readImage(QIODevice* device)
     QImage image;
     if (!reader.read(&image) || image.isNull())
         return std::nullopt;
+    // A GIF frame reaching past its logical screen grows the image beyond
+    // what the header said.
+    if (static_cast<qint64>(image.width()) * image.height() * 4 > kImageByteLimit)
+        return std::nullopt;
     return image;
 }
 
