@@ -30,7 +30,7 @@ SurveyRecord decodeSurveyRecord(const char* bytes, uint32_t index)
         const float altitude = MXX_get_f32(p + 12), doseRate = MXX_get_f32(p + 16);
         if (std::isfinite(altitude))
             point.altitude = altitude;
-        if (std::isfinite(doseRate) && doseRate > 0)
+        if (SurveyPoint::isDoseRate(doseRate))
             point.doseRate = doseRate;
         point.time = MXX_get_u32(p + 20);
         point.cps = MXX_get_u16(p + 24);

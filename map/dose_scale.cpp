@@ -1,6 +1,7 @@
 #include "dose_scale.h"
 
 #include "map_settings.h"
+#include "survey_point.h"
 
 #include <algorithm>
 #include <cmath>
@@ -34,8 +35,7 @@ DoseScale::DoseScale(const QList<float>& thresholds, const QList<QColor>& colour
 
 int DoseScale::stepOf(float microSievertPerHour) const
 {
-    // As a decoded point has it: not a finite number, or not above 0, is no rate.
-    if (!(std::isfinite(microSievertPerHour) && microSievertPerHour > 0))
+    if (!SurveyPoint::isDoseRate(microSievertPerHour))
         return -1;
     const auto reached = std::upper_bound(limits.begin(), limits.end(), microSievertPerHour);
     return int(reached - limits.begin());

@@ -14,6 +14,11 @@ constexpr int calibrationLines = 6;
 // a longer line makes the file something else.
 constexpr qint64 longestLine = 64 * 1024;
 
+bool overLimit(const QSize& size)
+{
+    return static_cast<qint64>(size.width()) * size.height() * 4 > kImageByteLimit;
+}
+
 // One line with its line end, or nothing when it is longer than longestLine.
 std::optional<QByteArray> readLine(QIODevice& device)
 {
@@ -30,15 +35,14 @@ std::optional<QImage> readImage(QIODevice* device)
     QImageReader reader(device);
     reader.setDecideFormatFromContent(true);
     const QSize size = reader.size();
-    if (!size.isValid() || size.isEmpty() ||
-        static_cast<qint64>(size.width()) * size.height() * 4 > kImageByteLimit)
+    if (!size.isValid() || size.isEmpty() || overLimit(size))
         return std::nullopt;
     QImage image;
     if (!reader.read(&image) || image.isNull())
         return std::nullopt;
     // A GIF frame reaching past its logical screen grows the image beyond
     // what the header said.
-    if (static_cast<qint64>(image.width()) * image.height() * 4 > kImageByteLimit)
+    if (overLimit(image.size()))
         return std::nullopt;
     return image;
 }

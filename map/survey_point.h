@@ -19,5 +19,11 @@ struct SurveyPoint
     uint8_t hdop10 = 0;     // horizontal dilution of precision, tenths
 
     bool hasAltitude() const { return std::isfinite(altitude); }
-    bool hasDoseRate() const { return std::isfinite(doseRate) && doseRate > 0; }
+    bool hasDoseRate() const { return isDoseRate(doseRate); }
+
+    // What an instrument writes for a point without a rate is not finite or not above 0.
+    static bool isDoseRate(float microSievertPerHour)
+    {
+        return std::isfinite(microSievertPerHour) && microSievertPerHour > 0;
+    }
 };
