@@ -33,7 +33,6 @@ namespace {
 
 const char* const buttonStyle = "padding: 15px;Text-align:left";
 constexpr int kConnected = 2; // transport state of an open link
-constexpr int kM30 = 12;
 
 void showError(QWidget* parent, const QString& text)
 {
@@ -216,7 +215,7 @@ void MainWindow::OnBtnDownloadClicked()
         showError(this, QStringLiteral("Device not connected!"));
         return;
     }
-    if (dev->type() != kM30) {
+    if (dev->type() != M30Protocol::kTypeId) {
         showError(this, QStringLiteral("Incompatible device!"));
         dev->disconnect();
         return;
@@ -280,19 +279,17 @@ void MainWindow::OnBtnDownloadClicked()
 }
 
 // What did not arrive is said once, on standard output with the record
-// indices and in one message box; the track shows whatever came.
+// indices and in one message box; the track shows whatever came. A download
+// the surveyor cancelled names what it left on standard output only.
 void MainWindow::ReportDownload(const SurveyDownload& download, int ending)
 {
     const auto end = static_cast<SurveyDownload::End>(ending);
-    const int listed = static_cast<int>(download.indices().size());
     const int missing = static_cast<int>(download.missing().size());
     if (end == SurveyDownload::End::PeriodEnded)
         std::printf("%d records in the period.\n", download.inPeriod());
-    const bool broken =
-        end == SurveyDownload::End::LinkLost || end == SurveyDownload::End::InstrumentSilent;
-    const int wanted =
-        broken || end == SurveyDownload::End::Complete ? listed : download.inPeriod() + missing;
-    const int lost = broken ? listed - download.inPeriod() : missing;
+    if (download.impossiblePoints() > 0)
+        std::printf("%d points were left out: their position is not a place on the earth.\n",
+                    download.impossiblePoints());
     if (missing > 0) {
         std::printf("Records not downloaded:");
         for (uint32_t index : download.missing())
@@ -300,10 +297,11 @@ void MainWindow::ReportDownload(const SurveyDownload& download, int ending)
         std::printf("\n");
     }
     std::fflush(stdout);
-    if (lost == 0)
+    if (missing == 0 || end == SurveyDownload::End::Cancelled)
         return;
-    QString text =
-        QStringLiteral("%1 of %2 records could not be downloaded.").arg(lost).arg(wanted);
+    QString text = QStringLiteral("%1 of %2 records could not be downloaded.")
+                       .arg(missing)
+                       .arg(download.inPeriod() + missing);
     if (end == SurveyDownload::End::LinkLost)
         text = QStringLiteral("The connection was lost during the download. ") + text;
     else if (end == SurveyDownload::End::InstrumentSilent)

@@ -12,12 +12,16 @@
 #include <m30_protocol.h>
 #include <mxx_comm.h>
 #include <mxx_device.h>
+#include <mxx_families.h>
+#include <whole_file.h>
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QStringList>
 #include <QTimer>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
@@ -31,11 +35,30 @@ enum Exit {
     kListRefused = 4,
     kRecordsMissing = 5,
     kWriteFailed = 6,
+    kInterrupted = 130, // as a shell reports a program ended by Ctrl+C
 };
 
-constexpr int kM30 = 12;
 int pointsOut = 1;                 // standard output as it was at start
 constexpr int kIdentifyMs = 15000; // identification tries for a few seconds at most
+
+// Set by Ctrl+C (SIGINT) or SIGTERM: the download ends after the exchange
+// under way and what arrived is written. A second signal ends the program.
+std::atomic<bool> interrupted{false};
+
+void onInterrupt(int)
+{
+    interrupted = true;
+}
+
+void catchInterrupts()
+{
+    struct sigaction action = {};
+    action.sa_handler = onInterrupt;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
 
 const char* const kUsageText =
     "usage: orvisk-download CONNECTION-STRING [--hours N | --days N] [--out FILE]\n"
@@ -44,11 +67,32 @@ const char* const kUsageText =
     "  .gpx, .kml, .csv); without --out, CSV goes to standard output.\n"
     "  --hours N, --days N   only the records of the last N hours or days\n"
     "  Exit status: 0 done, 1 usage, 2 no connection, 3 not an M30, 4 index list\n"
-    "  refused, 5 records missing (the rest is written), 6 the file cannot be written.\n";
+    "  refused, 5 records missing (the rest is written), 6 the file cannot be written,\n"
+    "  130 interrupted before any record arrived.\n";
+
+// Text from the command line or the instrument, fit for a terminal: control
+// characters are shown as escapes, never sent as they are.
+QString printable(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control)
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
+void say(const QString& text)
+{
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
 
 int fail(int code, const QString& text)
 {
-    std::fprintf(stderr, "orvisk-download: %s\n", text.toLocal8Bit().constData());
+    say(QStringLiteral("orvisk-download: ") + text);
     return code;
 }
 
@@ -108,32 +152,72 @@ bool waitIdentified(MXXDevice& device)
     QObject::connect(&device, &MXXDevice::connectionError, &loop, &QEventLoop::quit);
     QObject::connect(&device, &MXXDevice::disconnected, &loop, &QEventLoop::quit);
     QTimer::singleShot(kIdentifyMs, &loop, &QEventLoop::quit);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (interrupted)
+            loop.quit();
+    });
+    poll.start(50);
     loop.exec();
     return identified;
 }
 
+// Connects and identifies; the family walk first, then MVD, which answers
+// only its own query. False with the exit status in `status`.
+bool connectInstrument(MXXDevice& device, const QString& connection, int& status)
+{
+    for (bool mvd : {false, true}) {
+        const bool opened = mvd ? device.connect(connection, MVD_probe, MVD_test_probe)
+                                : device.connect(connection);
+        if (!opened) {
+            status = fail(kNoConnection,
+                          QStringLiteral("%1: the connection cannot be opened").arg(connection));
+            return false;
+        }
+        if (waitIdentified(device) && device.type() != 0)
+            return true;
+        if (interrupted) {
+            status = fail(kInterrupted, QStringLiteral("interrupted"));
+            return false;
+        }
+    }
+    status = fail(kNoConnection, QStringLiteral("%1: no instrument answered").arg(connection));
+    return false;
+}
+
 QString familyName(int type)
 {
-    static const std::pair<int, const char*> names[] = {
-        {1, "M15"},  {2, "M16"},  {3, "M17"},  {4, "M18"},  {5, "M20"},  {6, "M22"},
-        {8, "M24"},  {9, "M26"},  {10, "M21"}, {11, "M28"}, {13, "M32"}, {14, "M34"},
-        {15, "M36"}, {16, "M38"}, {72, "M48"}, {255, "MVD"}};
-    for (const auto& [id, name] : names)
-        if (id == type)
-            return QString::fromLatin1(name);
-    return QStringLiteral("an unknown family (type %1)").arg(type);
+    const MXX_family* family = MXX_family_of(type);
+    return family ? QString::fromLatin1(family->name)
+                  : QStringLiteral("an unknown family (type %1)").arg(type);
+}
+
+// Every record listed and not downloaded, by index.
+QString missingText(const SurveyDownload& download, SurveyDownload::End end)
+{
+    QString why = end == SurveyDownload::End::LinkLost ? QStringLiteral("the connection was lost; ")
+                  : end == SurveyDownload::End::InstrumentSilent
+                      ? QStringLiteral("the instrument stopped answering; ")
+                  : end == SurveyDownload::End::Cancelled ? QStringLiteral("interrupted; ")
+                                                          : QString();
+    QString indices;
+    for (uint32_t index : download.missing())
+        indices += QLatin1Char(' ') + QString::number(index);
+    const int missing = static_cast<int>(download.missing().size());
+    return QStringLiteral("%1%2 of %3 records could not be downloaded:%4")
+        .arg(why)
+        .arg(missing)
+        .arg(download.inPeriod() + missing)
+        .arg(indices);
 }
 
 int run(const Options& o)
 {
     MXXDevice device;
-    if (!device.connect(o.connection))
-        return fail(kNoConnection, QStringLiteral("%1: not a connection string the transport "
-                                                  "takes")
-                                       .arg(o.connection));
-    if (!waitIdentified(device))
-        return fail(kNoConnection, QStringLiteral("%1: no instrument answered").arg(o.connection));
-    if (device.type() != kM30)
+    int status = kDone;
+    if (!connectInstrument(device, o.connection, status))
+        return status;
+    if (device.type() != M30Protocol::kTypeId)
         return fail(kWrongFamily, QStringLiteral("%1: the instrument is an %2, not an M30 survey "
                                                  "instrument")
                                       .arg(o.connection, familyName(device.type())));
@@ -141,10 +225,14 @@ int run(const Options& o)
     device.registerProtocol(m30);
 
     SurveyDownload download(*m30, device.connId(), o.oldest);
+    download.stopWhen(interrupted);
     if (!download.fetchIndices())
-        return fail(
-            kListRefused,
-            QStringLiteral("%1: the instrument refused the record index list").arg(o.connection));
+        return interrupted ? fail(kInterrupted, QStringLiteral("interrupted"))
+                           : fail(kListRefused, QStringLiteral("%1: the instrument refused the "
+                                                               "record index list")
+                                                    .arg(o.connection));
+    if (interrupted)
+        return fail(kInterrupted, QStringLiteral("interrupted; nothing was written"));
     const int count = static_cast<int>(download.indices().size());
     std::fprintf(stderr, "%d records listed%s\n", count,
                  download.listCut() ? " (the list was cut at 10000)" : "");
@@ -153,9 +241,15 @@ int run(const Options& o)
         if (r)
             points.insert(points.end(), r->points.begin(), r->points.end());
         std::fprintf(stderr, "\rrecord %d of %d", i + 1, count);
-        return true;
+        return !interrupted;
     });
     std::fprintf(stderr, "\n%d records, %zu points\n", download.inPeriod(), points.size());
+    if (download.impossiblePoints() > 0)
+        say(QStringLiteral("%1 points were left out: their position is not a place on the earth "
+                           "(latitude beyond 90, longitude beyond 180, or not a number)")
+                .arg(download.impossiblePoints()));
+    if (interrupted && download.inPeriod() == 0)
+        return fail(kInterrupted, QStringLiteral("interrupted; nothing was written"));
 
     QString error;
     std::fflush(stdout);
@@ -164,26 +258,9 @@ int run(const Options& o)
     std::fflush(stdout);
     dup2(2, 1);
     if (!written)
-        return fail(kWriteFailed, error);
-    const bool broken =
-        end == SurveyDownload::End::LinkLost || end == SurveyDownload::End::InstrumentSilent;
-    const int lost = broken ? count - download.inPeriod() : int(download.missing().size());
-    if (lost > 0) {
-        QString indices;
-        for (uint32_t index : download.missing())
-            indices += QLatin1Char(' ') + QString::number(index);
-        QString why = end == SurveyDownload::End::LinkLost
-                          ? QStringLiteral("the connection was lost; ")
-                      : end == SurveyDownload::End::InstrumentSilent
-                          ? QStringLiteral("the instrument stopped answering; ")
-                          : QString();
-        return fail(kRecordsMissing,
-                    QStringLiteral("%1%2 of %3 records could not be downloaded%4")
-                        .arg(why)
-                        .arg(lost)
-                        .arg(broken ? count : download.inPeriod() + int(download.missing().size()))
-                        .arg(indices.isEmpty() ? QString() : QStringLiteral(":") + indices));
-    }
+        return fail(kWriteFailed, printable(error));
+    if (!download.missing().empty())
+        return fail(kRecordsMissing, missingText(download, end));
     return kDone;
 }
 
@@ -195,10 +272,26 @@ int main(int argc, char** argv)
     Options options;
     QString error;
     if (!parse(app.arguments(), options, error)) {
-        std::fprintf(stderr, "orvisk-download: %s\n%s", error.toLocal8Bit().constData(),
+        std::fprintf(stderr, "orvisk-download: %s\n%s", printable(error).toLocal8Bit().constData(),
                      kUsageText);
         return kUsage;
     }
+    // Everything that can be known before connecting is checked first: a
+    // download is never thrown away for want of a place to write it.
+    if (!surveyExportKnows(options.out))
+        return fail(kUsage, QStringLiteral("%1: not a known survey format (.gpkg, .geojson, "
+                                           ".gpx, .kml, .csv)")
+                                .arg(printable(options.out)));
+    if (options.out != QLatin1String("-"))
+        if (const QString problem = outputPathProblem(options.out); !problem.isEmpty())
+            return fail(kWriteFailed, printable(problem));
+    const QByteArray connection = options.connection.toLocal8Bit();
+    if (comm_check_conn_string(connection.constData()) != 0)
+        return fail(kUsage, QStringLiteral("%1: not a connection string (see the README for "
+                                           "their forms)")
+                                .arg(printable(options.connection)));
+    options.connection = printable(options.connection);
+    catchInterrupts();
     // The command layer's trace lines go to standard error, so that standard
     // output carries nothing but the points.
     std::fflush(stdout);

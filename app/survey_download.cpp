@@ -13,13 +13,33 @@
 #include <mutex>
 #include <thread>
 
-SurveyRecord decodeSurveyRecord(const char* bytes, uint32_t index)
+namespace {
+
+// The bytes a record needs for its header and `count` points: the last entry
+// of a full record has room for 28 of its 32 bytes, all that is read of it.
+constexpr int kPointBytesRead = 28;
+int recordBytesNeeded(uint32_t count)
 {
+    return count == 0 ? M30_SURVEY_POINT_COUNT + 4
+                      : M30_SURVEY_POINTS + M30_SURVEY_POINT_SIZE * int(count - 1) + kPointBytesRead;
+}
+static_assert(M30_SURVEY_POINTS + M30_SURVEY_POINT_SIZE * (M30_SURVEY_MAX_POINTS - 1) +
+                      kPointBytesRead ==
+                  M30_SURVEY_RECORD_SIZE,
+              "a full record ends with the bytes read of its last point");
+
+} // namespace
+
+std::optional<SurveyRecord> decodeSurveyRecord(const char* bytes, int size, uint32_t index)
+{
+    if (size < recordBytesNeeded(0))
+        return std::nullopt;
+    const uint32_t count = MXX_get_u32(bytes + M30_SURVEY_POINT_COUNT);
+    if (count > M30_SURVEY_MAX_POINTS || size < recordBytesNeeded(count))
+        return std::nullopt;
     SurveyRecord r;
     r.index = index;
     r.time = MXX_get_u32(bytes + M30_SURVEY_TIME);
-    const uint32_t count =
-        std::min<uint32_t>(MXX_get_u32(bytes + M30_SURVEY_POINT_COUNT), M30_SURVEY_MAX_POINTS);
     for (uint32_t j = 0; j < count; ++j) {
         const char* p = bytes + M30_SURVEY_POINTS + M30_SURVEY_POINT_SIZE * j;
         if (MXX_get_u32(p) == 0)
@@ -27,6 +47,10 @@ SurveyRecord decodeSurveyRecord(const char* bytes, uint32_t index)
         SurveyPoint point;
         point.latitude = MXX_get_f32(p + 4);
         point.longitude = MXX_get_f32(p + 8);
+        if (!SurveyPoint::isPosition(point.latitude, point.longitude)) {
+            ++r.impossible;
+            continue;
+        }
         const float altitude = MXX_get_f32(p + 12), doseRate = MXX_get_f32(p + 16);
         if (std::isfinite(altitude))
             point.altitude = altitude;
@@ -68,7 +92,7 @@ bool SurveyDownload::fetchIndices()
     m_indices.assign(kMaxIndices, 0);
     int count = 0;
     bool listed = false;
-    for (int attempt = 0; attempt <= kRetries && !listed; ++attempt) {
+    for (int attempt = 0; attempt <= kRetries && !listed && !(attempt > 0 && stopped()); ++attempt) {
         listed = m_protocol.txBuffDownload(
             M30_TX_KIND_INDEX_LIST, 0, 1, kMaxIndices, 0, 0, &count, nullptr, nullptr,
             reinterpret_cast<char*>(m_indices.data()), kMaxIndices * 4, nullptr);
@@ -92,14 +116,17 @@ bool SurveyDownload::linkOpen() const
 bool SurveyDownload::fetchRecord(uint32_t index, SurveyRecord& record)
 {
     char bytes[M30_SURVEY_RECORD_SIZE];
-    for (int attempt = 0; attempt <= kRetries; ++attempt) {
+    for (int attempt = 0; attempt <= kRetries && !(attempt > 0 && stopped()); ++attempt) {
         std::fill(std::begin(bytes), std::end(bytes), 0);
         int scratch = 0, total = 0;
         if (m_protocol.txBuffDownload(M30_TX_KIND_RECORD, 0, static_cast<int>(index), 1, 0, 0,
-                                      &scratch, nullptr, nullptr, bytes, sizeof bytes, &total) &&
-            total > 0) {
-            record = decodeSurveyRecord(bytes, index);
-            return true;
+                                      &scratch, nullptr, nullptr, bytes, sizeof bytes, &total)) {
+            // A record cut short or claiming more points than it holds is
+            // no record: never "downloaded with 0 points".
+            if (std::optional<SurveyRecord> decoded = decodeSurveyRecord(bytes, total, index)) {
+                record = std::move(*decoded);
+                return true;
+            }
         }
         if (!linkOpen())
             return false;
@@ -116,7 +143,9 @@ SurveyDownload::End SurveyDownload::fetchRecords(const RecordSeen& seen)
     int failedInRow = 0;
     for (int i = 0; i < count; ++i) {
         if (!linkOpen())
-            return End::LinkLost;
+            return endEarly(End::LinkLost, i);
+        if (stopped())
+            return endEarly(End::Cancelled, i);
         const uint32_t index = m_indices[static_cast<size_t>(count - 1 - i)];
         SurveyRecord record;
         ++m_tried;
@@ -125,19 +154,28 @@ SurveyDownload::End SurveyDownload::fetchRecords(const RecordSeen& seen)
             return End::PeriodEnded;
         if (ok) {
             ++m_inPeriod;
+            m_impossible += record.impossible;
             failedInRow = 0;
         } else {
             m_missing.push_back(index);
             if (!linkOpen())
-                return End::LinkLost;
+                return endEarly(End::LinkLost, i + 1);
             ++failedInRow;
         }
         if (!seen(i, ok ? &record : nullptr))
-            return End::Cancelled;
+            return endEarly(End::Cancelled, i + 1);
         if (failedInRow >= kSilentAfter)
-            return End::InstrumentSilent;
+            return endEarly(End::InstrumentSilent, i + 1);
     }
     return End::Complete;
+}
+
+SurveyDownload::End SurveyDownload::endEarly(End end, int next)
+{
+    const int count = static_cast<int>(m_indices.size());
+    for (int i = next; i < count; ++i)
+        m_missing.push_back(m_indices[static_cast<size_t>(count - 1 - i)]);
+    return end;
 }
 
 SurveyDownload::End SurveyDownload::fetchRecordsAhead(const RecordSeen& seen,

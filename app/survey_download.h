@@ -10,8 +10,10 @@
 
 #include <QDateTime>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 class M30Protocol;
@@ -20,16 +22,19 @@ struct SurveyRecord
 {
     uint32_t index = 0;
     uint32_t time = 0;               // seconds since 1970 UTC
-    std::vector<SurveyPoint> points; // the flagged ones, in record order
+    std::vector<SurveyPoint> points; // the flagged ones with a position, in record order
+    int impossible = 0;              // flagged, but not a place on the earth: left out
 };
 
-// Reads a 3436-byte record: its time and, of at most the 60 entries the
-// record has room for, the points whose flag is set. Point entry layout (32
-// bytes, little-endian): u32 flag, f32 latitude, f32 longitude, f32 altitude
-// in metres at +12, f32 dose rate in microsievert per hour at +16, u32 time
-// at +20, u16 counts per second at +24, u8 satellites at +26, u8 HDOP in
-// tenths at +27.
-SurveyRecord decodeSurveyRecord(const char* bytes, uint32_t index);
+// Reads a record of `size` bytes (3436 as the instrument sends it): its time
+// and the points whose flag is set and whose position is a place on the
+// earth. None when the record claims more points than its 60 entries or is
+// shorter than its header and points need. Point entry layout (32 bytes,
+// little-endian): u32 flag, f32 latitude, f32 longitude, f32 altitude in
+// metres at +12, f32 dose rate in microsievert per hour at +16, u32 time at
+// +20, u16 counts per second at +24, u8 satellites at +26, u8 HDOP in tenths
+// at +27 (the last entry has room for these 28 bytes only).
+std::optional<SurveyRecord> decodeSurveyRecord(const char* bytes, int size, uint32_t index);
 
 // Whole local calendar days from a record's time to `now`, as
 // QDateTime::daysTo counts them, without a time-zone lookup per record:
@@ -65,6 +70,10 @@ public:
     // `oldest`: records older than this end the download; invalid keeps all.
     SurveyDownload(M30Protocol& protocol, int connection, QDateTime oldest = {});
 
+    // Once `flag` is set, no exchange is tried again: a failed list or
+    // record stays failed, and the caller ends the download (its `seen`).
+    void stopWhen(const std::atomic<bool>& flag) { m_stop = &flag; }
+
     // The index list, tried again like a record; false when the instrument
     // refused it or the link closed. A list longer
     // than kMaxIndices is cut there (listCut() tells).
@@ -89,20 +98,28 @@ public:
     // refusal from `seen`.
     End fetchRecordsAhead(const RecordSeen& seen, const std::function<bool()>& idle, int idleMs);
 
-    int inPeriod() const { return m_inPeriod; }                        // records kept
-    const std::vector<uint32_t>& missing() const { return m_missing; } // failed after retries
+    int inPeriod() const { return m_inPeriod; } // records kept
+    // Every listed record not downloaded: those that failed after retries
+    // and, when the download ended early, those never tried.
+    const std::vector<uint32_t>& missing() const { return m_missing; }
     int tried() const { return m_tried; }
+    // Points left out of the kept records for a position off the earth.
+    int impossiblePoints() const { return m_impossible; }
 
 private:
     bool fetchRecord(uint32_t index, SurveyRecord& record);
     bool linkOpen() const;
+    bool stopped() const { return m_stop && m_stop->load(); }
+    End endEarly(End end, int next); // names the records from `next` on as missing
 
     M30Protocol& m_protocol;
     int m_connection;
     QDateTime m_oldest;
+    const std::atomic<bool>* m_stop = nullptr;
     std::vector<uint32_t> m_indices;
     bool m_cut = false;
     int m_inPeriod = 0;
     int m_tried = 0;
+    int m_impossible = 0;
     std::vector<uint32_t> m_missing;
 };

@@ -1,5 +1,7 @@
 #include "survey_export.h"
 
+#include <whole_file.h>
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -8,6 +10,10 @@
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
 
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <memory>
 
@@ -20,6 +26,7 @@ struct Format
     const char* label;
     const char* altitudeField; // GPX has its own name for it
     bool textTime;             // CSV: ISO 8601 text, which every reader takes
+    bool longitudeBelow180;    // GPX: longitude 180 must be written as -180
     const char* const* datasetOptions;
     const char* const* layerOptions;
 };
@@ -31,12 +38,12 @@ const char* const gpkgOptions[] = {"SPATIAL_INDEX=NO", nullptr};
 const char* const csvOptions[] = {"GEOMETRY=AS_XY", "STRING_QUOTING=IF_NEEDED", nullptr};
 
 const Format formats[] = {
-    {"gpkg", "GPKG", "GeoPackage", "altitude", false, nullptr, gpkgOptions},
-    {"geojson", "GeoJSON", "GeoJSON", "altitude", false, nullptr, nullptr},
-    {"json", "GeoJSON", "GeoJSON", "altitude", false, nullptr, nullptr},
-    {"gpx", "GPX", "GPX", "ele", false, gpxOptions, nullptr},
-    {"kml", "KML", "KML", "altitude", true, nullptr, nullptr},
-    {"csv", "CSV", "CSV", "altitude", true, nullptr, csvOptions},
+    {"gpkg", "GPKG", "GeoPackage", "altitude", false, false, nullptr, gpkgOptions},
+    {"geojson", "GeoJSON", "GeoJSON", "altitude", false, false, nullptr, nullptr},
+    {"json", "GeoJSON", "GeoJSON", "altitude", false, false, nullptr, nullptr},
+    {"gpx", "GPX", "GPX", "ele", false, true, gpxOptions, nullptr},
+    {"kml", "KML", "KML", "altitude", true, false, nullptr, nullptr},
+    {"csv", "CSV", "CSV", "altitude", true, false, nullptr, csvOptions},
 };
 
 const Format* formatOf(const QString& suffix)
@@ -93,9 +100,10 @@ void setReal(OGRFeature& feature, int field, float value, bool known)
 }
 
 void fillFeature(OGRFeature& feature, OGRPoint& point, const Fields& fields, const SurveyPoint& p,
-                 bool textTime)
+                 const Format& format)
 {
-    point.setX(p.longitude);
+    const bool textTime = format.textTime;
+    point.setX(format.longitudeBelow180 && p.longitude == 180 ? -180.0 : p.longitude);
     point.setY(p.latitude);
     feature.SetGeometry(&point);
     const time_t t = static_cast<time_t>(p.time);
@@ -129,6 +137,61 @@ QStringList surveyExportSuffixes()
             QStringLiteral("kml"), QStringLiteral("csv")};
 }
 
+namespace {
+
+// GDAL writes the file into memory, so that every byte that reaches the disk
+// goes through one checked, whole-or-nothing write: its drivers do not all
+// report a failed write.
+class MemoryFile
+{
+public:
+    explicit MemoryFile(const char* suffix)
+    {
+        static std::atomic<int> serial{0};
+        m_folder = QByteArray("/vsimem/orvisk-export-") + QByteArray::number(++serial);
+        m_name = m_folder + "/survey." + suffix;
+        VSIMkdir(m_folder.constData(), 0755); // the CSV driver looks for the folder
+    }
+    ~MemoryFile() { VSIRmdirRecursive(m_folder.constData()); }
+    const char* name() const { return m_name.constData(); }
+
+    // The bytes written, taken out of GDAL's keeping; valid while this lives.
+    QByteArray take()
+    {
+        vsi_l_offset size = 0;
+        m_data.reset(VSIGetMemFileBuffer(m_name.constData(), &size, TRUE));
+        return m_data ? QByteArray::fromRawData(reinterpret_cast<const char*>(m_data.get()),
+                                                static_cast<int>(size))
+                      : QByteArray();
+    }
+
+private:
+    struct Free
+    {
+        void operator()(GByte* p) const { CPLFree(p); }
+    };
+    QByteArray m_folder, m_name;
+    std::unique_ptr<GByte, Free> m_data;
+};
+
+bool writeStdout(const QByteArray& bytes, QString* error)
+{
+    if (std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout) ==
+            static_cast<size_t>(bytes.size()) &&
+        std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return true;
+    if (error)
+        *error = QStringLiteral("standard output: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+    return false;
+}
+
+} // namespace
+
+bool surveyExportKnows(const QString& path)
+{
+    return path == QLatin1String("-") || formatOf(QFileInfo(path).suffix()) != nullptr;
+}
+
 bool exportSurvey(const QString& path, const std::vector<SurveyPoint>& points, QString* error)
 {
     auto fail = [error](const QString& text) {
@@ -142,16 +205,17 @@ bool exportSurvey(const QString& path, const std::vector<SurveyPoint>& points, Q
         return fail(QStringLiteral("%1: not a known survey format (.gpkg, .geojson, .gpx, .kml, "
                                    ".csv)")
                         .arg(path));
+    if (!toStdout)
+        if (const QString problem = outputPathProblem(path); !problem.isEmpty())
+            return fail(problem);
     GDALAllRegister();
     CPLErrorReset();
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName(format->driver);
     if (!driver)
         return fail(QStringLiteral("GDAL has no %1 driver").arg(QLatin1String(format->driver)));
-    const QByteArray file = toStdout ? QByteArray("/vsistdout/") : QFile::encodeName(path);
-    if (!toStdout && QFileInfo::exists(path))
-        driver->Delete(file.constData()); // replaced, as a save replaces
+    MemoryFile file(format->suffix);
     std::unique_ptr<GDALDataset, DatasetCloser> dataset(driver->Create(
-        file.constData(), 0, 0, 0, GDT_Unknown, const_cast<char**>(format->datasetOptions)));
+        file.name(), 0, 0, 0, GDT_Unknown, const_cast<char**>(format->datasetOptions)));
     if (!dataset)
         return fail(lastGdalError(QStringLiteral("%1: cannot be created").arg(path)));
 
@@ -169,7 +233,7 @@ bool exportSurvey(const QString& path, const std::vector<SurveyPoint>& points, Q
     OGRFeature feature(layer->GetLayerDefn());
     OGRPoint point;
     for (const SurveyPoint& p : points) {
-        fillFeature(feature, point, fields, p, format->textTime);
+        fillFeature(feature, point, fields, p, *format);
         feature.SetFID(OGRNullFID);
         if (layer->CreateFeature(&feature) != OGRERR_NONE) {
             if (transaction)
@@ -183,5 +247,6 @@ bool exportSurvey(const QString& path, const std::vector<SurveyPoint>& points, Q
     dataset.reset(); // closing writes what the drivers hold back
     if (CPLGetLastErrorType() >= CE_Failure)
         return fail(lastGdalError(QStringLiteral("%1: cannot be written").arg(path)));
-    return true;
+    const QByteArray bytes = file.take();
+    return toStdout ? writeStdout(bytes, error) : writeFileWhole(path, bytes, error);
 }

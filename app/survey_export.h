@@ -21,6 +21,11 @@ QString surveyExportFilter();
 // The formats' suffixes, in the filter's order.
 QStringList surveyExportSuffixes();
 
-// False with a message in `error` for an unknown suffix or a failed write; a
-// file of that name is replaced. "-" writes CSV to standard output.
+// True when the path's suffix names a format ("-" is CSV on standard output).
+bool surveyExportKnows(const QString& path);
+
+// False with a message in `error` for an unknown suffix or a failed write.
+// The file is written whole or not at all: a file of that name is replaced
+// only by a complete export, a folder never. "-" writes CSV to standard
+// output.
 bool exportSurvey(const QString& path, const std::vector<SurveyPoint>& points, QString* error);

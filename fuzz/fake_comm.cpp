@@ -20,6 +20,7 @@ struct Conn
     comm_handler_t handler = nullptr;
     void* record = nullptr;
     bool armed = false;
+    bool damaged = false; // an armed code arrived damaged since the last wait
     Slot slots[3];
     int depth = 0;        // handler calls in progress
     bool closing = false; // disconnected from inside a handler
@@ -224,6 +225,7 @@ int comm_hook_response(int id, uint16_t code1, void* buf1, int cap1, uint16_t co
         c->slots[i] = fake_comm::Slot{codes[i], use ? static_cast<uint8_t*>(bufs[i]) : nullptr,
                                       use ? caps[i] : 0, 0, false};
     }
+    c->damaged = false;
     c->armed = true;
     return 0;
 }
@@ -265,6 +267,17 @@ int comm_fill_rsp_buff(int id, uint16_t code, const void* frame, int length)
     return 0;
 }
 
+int comm_damaged_rsp(int id, uint16_t code)
+{
+    fake_comm::Conn* c = find(id);
+    if (!c)
+        return COMM_ERR_NO_CONN;
+    for (const fake_comm::Slot& slot : c->slots)
+        if (c->armed && slot.buf && slot.code == code && !slot.held)
+            c->damaged = true;
+    return 0;
+}
+
 // Answers come during the write, so there is never anything to wait for.
 int comm_wait_response(int id, int* len1, int* len2, int* len3, int)
 {
@@ -286,7 +299,9 @@ int comm_wait_response(int id, int* len1, int* len2, int* len3, int)
             s.len = 0;
         }
     }
-    return got ? 0 : COMM_ERR_TIMEOUT;
+    const bool damaged = c->damaged;
+    c->damaged = false;
+    return got ? 0 : damaged ? COMM_ERR_DAMAGED : COMM_ERR_TIMEOUT;
 }
 
 int comm_list_devices_usb(char (*)[COMM_STRING_SIZE], int, int* count, const char*, const char*,

@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!ok && total == -1 && (count != 0 || result2 != 0 || result3 != 0))
         std::abort(); // refused before the chunks: the results read 0
     if (!list && ok)
-        decodeSurveyRecord(item.get(), 1);
+        decodeSurveyRecord(item.get(), total, 1);
 
     // The window's download over whatever the input has left.
     SurveyDownload download(protocol, conn);

@@ -26,4 +26,11 @@ struct SurveyPoint
     {
         return std::isfinite(microSievertPerHour) && microSievertPerHour > 0;
     }
+
+    // A place on the earth: finite, latitude -90..90, longitude -180..180.
+    static bool isPosition(double latitude, double longitude)
+    {
+        return std::isfinite(latitude) && std::isfinite(longitude) && std::fabs(latitude) <= 90 &&
+               std::fabs(longitude) <= 180;
+    }
 };

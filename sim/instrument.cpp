@@ -68,6 +68,12 @@ Rule& Rule::after_busy(int n, std::uint8_t status)
     return *this;
 }
 
+Rule& Rule::damaged_first(int n)
+{
+    damaged_count = n;
+    return *this;
+}
+
 Rule& Rule::preceded_by(Frame frame)
 {
     before.push_back(std::move(frame));
@@ -110,6 +116,7 @@ void Instrument::set_rule(std::uint16_t code, Rule rule)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     busy_left_[code] = rule.busy_count;
+    damaged_left_[code] = rule.damaged_count;
     rules_[code] = std::make_shared<const Rule>(std::move(rule));
 }
 
@@ -118,6 +125,7 @@ void Instrument::clear_rule(std::uint16_t code)
     std::lock_guard<std::mutex> lock(mutex_);
     rules_.erase(code);
     busy_left_.erase(code);
+    damaged_left_.erase(code);
 }
 
 void Instrument::reset_rules()
@@ -125,6 +133,7 @@ void Instrument::reset_rules()
     std::lock_guard<std::mutex> lock(mutex_);
     rules_.clear();
     busy_left_.clear();
+    damaged_left_.clear();
 }
 
 void Instrument::pose_as(Pose pose)
@@ -190,7 +199,7 @@ Response Instrument::respond(const Frame& request)
 {
     std::shared_ptr<const Rule> rule;
     std::shared_ptr<const FrameTap> tap;
-    bool busy = false, fault_busy = false, fault_fail = false;
+    bool busy = false, fault_busy = false, fault_fail = false, damaged = false;
     Delivery delivery;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -205,6 +214,11 @@ Response Instrument::respond(const Frame& request)
             int& left = busy_left_[request.code];
             busy = left > 0;
             left -= busy ? 1 : 0;
+        }
+        if (rule && !busy && rule->kind == Rule::Kind::answer && rule->damaged_count > 0) {
+            int& left = damaged_left_[request.code];
+            damaged = left > 0;
+            left -= damaged ? 1 : 0;
         }
         if (rule && !busy && rule->kind != Rule::Kind::silence) {
             if (faults_.fail && *faults_.fail == request.code) {
@@ -252,6 +266,8 @@ Response Instrument::respond(const Frame& request)
 
     // 0 written as is, 1 withheld, 2 written with a broken payload check.
     std::vector<int> fate(frames.size(), 0);
+    if (damaged)
+        fate.back() = 2; // the answer, behind any frames written ahead of it
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (faults_.disconnect_after > 0 && ++exchanges_on_link_ >= faults_.disconnect_after) {

@@ -43,6 +43,7 @@ struct Rule
     Handler handler;              // computes the answer from the request
     int busy_count = 0;           // the first busy_count requests get frame 12289
     std::uint8_t busy_status = 0; // status of those 12289 frames
+    int damaged_count = 0;        // the first damaged_count answers carry a broken payload check
     std::vector<Frame> before;    // frames written ahead of every reply, in the same batch
     bool close_after = false;     // drop the link once the reply is written (a restart)
 
@@ -52,6 +53,7 @@ struct Rule
     static Rule fail(std::uint8_t status = 0); // frame 12290 instead of the answer
 
     Rule& after_busy(int n, std::uint8_t status = 0);
+    Rule& damaged_first(int n);
     Rule& preceded_by(Frame frame);
     Rule& then_close();
 };
@@ -156,6 +158,7 @@ private:
     std::string serial_;
     std::unordered_map<std::uint16_t, std::shared_ptr<const Rule>> rules_;
     std::unordered_map<std::uint16_t, int> busy_left_;
+    std::unordered_map<std::uint16_t, int> damaged_left_;
     std::shared_ptr<const Rule> identity_rule_;
     Delivery delivery_;
     Faults faults_;

@@ -124,6 +124,12 @@ std::string help_text()
            "  --chunk BYTES         item bytes per transmit-buffer chunk, 1-8170\n"
            "                        (default 8170)\n"
            "  --events HZ           event frames per second, 0 for none (default 1)\n"
+           "  --hostile KINDS       the newest records made hostile, one kind each, in\n"
+           "                        the order given (comma-separated): cut (100 bytes\n"
+           "                        whose header claims 60 points), count (a header\n"
+           "                        claiming 61 points), positions (points flagged with\n"
+           "                        latitude 91 or -91, longitude 200, NaN or infinite\n"
+           "                        coordinates, and one at longitude 180)\n"
            "\n"
            "Faults:\n"
            "  --latency MS          wait before every answer\n"
@@ -222,6 +228,21 @@ ParsedOptions parse_options(const std::vector<std::string>& args)
              return !v.empty();
          }},
         {"--chunk", count_of(o.chunk, kMaxChunk)},
+        {"--hostile",
+         [&](const std::string& v) {
+             o.hostile.clear();
+             std::size_t at = 0;
+             for (;;) {
+                 const std::size_t comma = v.find(',', at);
+                 const std::string kind = v.substr(at, comma - at);
+                 if (!SurveyStore::is_hostile_kind(kind))
+                     return false;
+                 o.hostile.push_back(kind);
+                 if (comma == std::string::npos)
+                     return true;
+                 at = comma + 1;
+             }
+         }},
         {"--events",
          [&](const std::string& v) {
              return detail::real(v, o.events_hz) && o.events_hz >= 0 && o.events_hz <= 1000;

@@ -138,6 +138,8 @@ Simulator::Simulator(SimOptions options) : options_(std::move(options))
         walk.seed = o.seed + static_cast<std::uint32_t>(i);
         walk.now = o.epoch;
         s.store = track ? track : std::make_shared<const SurveyStore>(SurveyStore::walk(walk));
+        if (!o.hostile.empty())
+            s.store = std::make_shared<const SurveyStore>(s.store->with_hostile(o.hostile));
         ModelConfig mc;
         mc.m30 = family->m30_like;
         mc.chunk = o.chunk;

@@ -36,6 +36,7 @@ struct SimOptions
     std::size_t records = 300;
     std::uint32_t seed = 1;
     std::string track;      // CSV file of points instead of the walk
+    std::vector<std::string> hostile; // newest records made hostile (SurveyStore::with_hostile)
     std::int64_t epoch = 0; // "now" of the walk's time stamps; 0: the clock
     std::size_t chunk = kMaxChunk;
     double events_hz = 1; // 0: none

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <iterator>
+#include <limits>
 #include <random>
 #include <stdexcept>
 
@@ -443,6 +445,46 @@ Bytes SurveyStore::encode(const SurveyRecord& record)
     detail::putf(b + 28, n ? static_cast<float>(sum_alt / static_cast<double>(n)) : 0.0f);
     static const char kArea[] = "Korvenix";
     std::memcpy(b + 32, kArea, sizeof kArea - 1);
+    if (record.claimed_points)
+        detail::put32(b + 8, *record.claimed_points);
+    if (record.cut > 0 && record.cut < out.size())
+        out.resize(record.cut);
+    return out;
+}
+
+bool SurveyStore::is_hostile_kind(const std::string& kind)
+{
+    return kind == "cut" || kind == "count" || kind == "positions";
+}
+
+SurveyStore SurveyStore::with_hostile(const std::vector<std::string>& kinds) const
+{
+    SurveyStore out = *this;
+    auto newest = out.records_.rbegin();
+    for (const std::string& kind : kinds) {
+        if (!is_hostile_kind(kind))
+            throw std::invalid_argument("unknown hostile record '" + kind +
+                                        "' (cut, count, positions)");
+        if (newest == out.records_.rend())
+            break;
+        SurveyRecord& r = *newest++;
+        if (kind == "cut") {
+            r.claimed_points = 60;
+            r.cut = 100;
+        } else if (kind == "count") {
+            r.claimed_points = 61;
+        } else {
+            const double inf = std::numeric_limits<double>::infinity();
+            const double nan = std::numeric_limits<double>::quiet_NaN();
+            const double places[][2] = {{91, 24.6},  {57.4, 200}, {-91, 24.6},
+                                        {nan, 24.6}, {57.4, inf}, {57.4, 180}};
+            for (std::size_t i = 0; i < std::size(places) && i < r.points.size(); ++i) {
+                r.points[i].fix = true;
+                r.points[i].latitude = places[i][0];
+                r.points[i].longitude = places[i][1];
+            }
+        }
+    }
     return out;
 }
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <istream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,10 @@ struct SurveyRecord
     std::uint32_t index = 0;
     std::uint32_t time = 0; // of the first point
     std::vector<SurveyPoint> points;
+    // A hostile record: the point count its header claims instead of the
+    // true one, and the bytes it is cut to (0: whole).
+    std::optional<std::uint32_t> claimed_points;
+    std::size_t cut = 0;
 };
 
 struct WalkConfig
@@ -74,6 +79,14 @@ public:
     std::vector<std::uint32_t> indices(std::uint32_t start, std::uint32_t limit) const;
 
     static Bytes encode(const SurveyRecord& record);
+
+    // The newest records made hostile, one kind each in the order given:
+    // "cut" (100 bytes whose header claims 60 points), "count" (a header
+    // claiming 61 points), "positions" (points flagged with latitude 91,
+    // longitude 200, -91, NaN and infinite coordinates, and one at longitude
+    // 180). std::invalid_argument names an unknown kind.
+    SurveyStore with_hostile(const std::vector<std::string>& kinds) const;
+    static bool is_hostile_kind(const std::string& kind);
 
 private:
     std::vector<SurveyRecord> records_; // ascending index

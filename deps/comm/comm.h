@@ -40,7 +40,8 @@ enum comm_result {
   COMM_ERR_NO_CONN = -3, /* no open connection with that id */
   COMM_ERR_TIMEOUT = -4,
   COMM_ERR_IO = -5,
-  COMM_ERR_REFUSED = -6 /* e.g. a broadcast to a non-loopback address in loopback-only mode */
+  COMM_ERR_REFUSED = -6, /* e.g. a broadcast to a non-loopback address in loopback-only mode */
+  COMM_ERR_DAMAGED = -7  /* comm_wait_response: an armed code arrived damaged, nothing else */
 };
 
 /* Connection handler: (id, kind, bytes, length, record).  Returning -1 from
@@ -76,6 +77,9 @@ int comm_usb_deregister(void);
 int comm_connect(int *id, const char *conn_string, comm_handler_t handler, int rx_size,
                  int timer_ms, void *record);
 int comm_disconnect(int id);
+/* 0 when `conn_string` is a connection string of a known medium, COMM_ERR_ARG
+ * otherwise; nothing is opened. */
+int comm_check_conn_string(const char *conn_string);
 int comm_get_state(int id);
 /* Marks the end of connecting (identified or given up); wakes comm_wait_connected. */
 int comm_signal_connected(int id);
@@ -96,9 +100,14 @@ int comm_unhook_response(int id);
 /* Stores a complete frame if its code is armed and wakes the waiter.  A frame
  * larger than its buffer's capacity is not stored. */
 int comm_fill_rsp_buff(int id, uint16_t code, const void *frame, int length);
+/* Tells a waiting exchange that a frame of `code` arrived with a damaged
+ * payload: if the code is armed, the wait ends with COMM_ERR_DAMAGED instead
+ * of running out its time-out, so the command can be asked for again. */
+int comm_damaged_rsp(int id, uint16_t code);
 /* Waits until a frame of an armed code is stored or `timeout_ms` passes; the
  * lengths are those frames' sizes (0 for none) and are consumed by the wait.
- * 0 when a frame came, COMM_ERR_TIMEOUT otherwise (COMM_ERR_NO_CONN when the
+ * 0 when a frame came, COMM_ERR_DAMAGED when only a damaged one did (see
+ * comm_damaged_rsp), COMM_ERR_TIMEOUT otherwise (COMM_ERR_NO_CONN when the
  * connection closes meanwhile).  Frames stored between the arming and the
  * wait count.  A buffer the wait reported stays as it is (later frames of its
  * code are not taken) until the next comm_write, wait or unhook on `id`, so

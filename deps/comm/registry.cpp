@@ -81,7 +81,8 @@ struct Conn
     // Written under m; read without it by the receive path to skip frames
     // nobody waits for, which is nearly every frame of an event stream.
     std::atomic<bool> armed{false};
-    std::atomic<unsigned> stores{0}; // frames stored into a slot so far
+    std::atomic<unsigned> stores{0}; // frames stored into a slot so far, or damaged
+    bool damaged = false;            // an armed code arrived damaged; under m
     int answer_us = 0;               // how long the last wait took; under m
     Slot slots[3];
 };
@@ -481,6 +482,14 @@ int comm_shut(void)
     return 0;
 }
 
+int comm_check_conn_string(const char* conn_string)
+{
+    comm::ConnParams params;
+    if (comm::parse_conn_string(conn_string, params) != 0 || !comm::find_medium(params.prefix))
+        return COMM_ERR_ARG;
+    return 0;
+}
+
 int comm_connect(int* id, const char* conn_string, comm_handler_t handler, int rx_size,
                  int timer_ms, void* record)
 {
@@ -650,6 +659,7 @@ int comm_hook_response(int id, uint16_t code1, void* buf1, int cap1, uint16_t co
         c->slots[i] = comm::Slot{codes[i], use ? static_cast<uint8_t*>(bufs[i]) : nullptr,
                                  use ? caps[i] : 0, 0, false};
     }
+    c->damaged = false;
     c->armed = true;
     return 0;
 }
@@ -704,6 +714,32 @@ int comm_fill_rsp_buff(int id, uint16_t code, const void* frame, int length)
     return 0;
 }
 
+int comm_damaged_rsp(int id, uint16_t code)
+{
+    ConnPtr found;
+    comm::Conn* c = comm::calling;
+    if (!c || c->id != id) {
+        found = comm::find(id);
+        if (!found)
+            return COMM_ERR_NO_CONN;
+        c = found.get();
+    }
+    if (!c->armed.load(std::memory_order_acquire))
+        return 0;
+    {
+        std::lock_guard<std::mutex> lock(c->m);
+        bool awaited = false;
+        for (const comm::Slot& s : c->slots)
+            awaited = awaited || (c->armed && s.buf && s.code == code && !s.held);
+        if (!awaited)
+            return 0;
+        c->damaged = true;
+    }
+    c->stores.fetch_add(1, std::memory_order_release);
+    c->cv.notify_all();
+    return 0;
+}
+
 int comm_wait_response(int id, int* len1, int* len2, int* len3, int timeout_ms)
 {
     int* lens[3] = {len1, len2, len3};
@@ -718,7 +754,9 @@ int comm_wait_response(int id, int* len1, int* len2, int* len3, int timeout_ms)
     std::unique_lock<std::mutex> lock(c->m);
     for (comm::Slot& s : c->slots)
         s.held = false;
-    auto any = [&] { return c->closed || c->slots[0].len || c->slots[1].len || c->slots[2].len; };
+    auto any = [&] {
+        return c->closed || c->damaged || c->slots[0].len || c->slots[1].len || c->slots[2].len;
+    };
     if (!any() && timeout_ms > 0) {
         const unsigned before = c->stores.load(std::memory_order_relaxed);
         const auto budget = std::min<std::chrono::microseconds>(comm::spinBudget(*c), timeout);
@@ -741,9 +779,11 @@ int comm_wait_response(int id, int* len1, int* len2, int* len3, int timeout_ms)
             s.len = 0;
         }
     }
+    const bool damaged = c->damaged;
+    c->damaged = false;
     if (got)
         return 0;
-    return c->closed ? COMM_ERR_NO_CONN : COMM_ERR_TIMEOUT;
+    return c->closed ? COMM_ERR_NO_CONN : damaged ? COMM_ERR_DAMAGED : COMM_ERR_TIMEOUT;
 }
 
 } // extern "C"

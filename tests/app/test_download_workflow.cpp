@@ -87,8 +87,8 @@ QVector<QPointF> expectedTrack(const std::vector<sim::SurveyRecord>& records, ui
     scratch.loadMapFolder(QString::fromLatin1(kMapFolder));
     for (auto r = records.rbegin(); r != records.rend() && r->time >= oldest; ++r) {
         const sim::Bytes bytes = sim::SurveyStore::encode(*r);
-        const SurveyRecord decoded =
-            decodeSurveyRecord(reinterpret_cast<const char*>(bytes.data()), r->index);
+        const SurveyRecord decoded = *decodeSurveyRecord(reinterpret_cast<const char*>(bytes.data()),
+                                                         int(bytes.size()), r->index);
         for (const SurveyPoint& p : decoded.points)
             scratch.addTrackPoint(p.latitude, p.longitude);
     }

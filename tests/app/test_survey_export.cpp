@@ -7,10 +7,14 @@
 #include <ogrsf_frmts.h>
 
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <cmath>
 #include <limits>
 
@@ -22,8 +26,9 @@ std::vector<SurveyPoint> pointsOf(const sim::SurveyStore& store)
     std::vector<SurveyPoint> out;
     for (auto r = store.records().rbegin(); r != store.records().rend(); ++r) {
         const sim::Bytes bytes = sim::SurveyStore::encode(*r);
-        const SurveyRecord d = decodeSurveyRecord(reinterpret_cast<const char*>(bytes.data()), 0);
-        out.insert(out.end(), d.points.begin(), d.points.end());
+        if (const auto d = decodeSurveyRecord(reinterpret_cast<const char*>(bytes.data()),
+                                              int(bytes.size()), 0))
+            out.insert(out.end(), d->points.begin(), d->points.end());
     }
     return out;
 }
@@ -134,6 +139,47 @@ Run download(const QStringList& args)
     return r;
 }
 
+// A download sent `signal` once its standard error shows `cue`.
+Run interrupted(const QStringList& args, const QByteArray& cue, int signal)
+{
+    QProcess p;
+    p.setReadChannel(QProcess::StandardError);
+    p.start(QStringLiteral(ORVISK_DOWNLOAD), args);
+    Run r;
+    while (!r.err.contains(cue) && p.waitForReadyRead(20000))
+        r.err += p.readAllStandardError();
+    if (!r.err.contains(cue))
+        return r;
+    ::kill(pid_t(p.processId()), signal);
+    if (!p.waitForFinished(60000))
+        return r;
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    r.err += p.readAllStandardError();
+    return r;
+}
+
+// What stands in a folder: names and contents, to see that nothing changed.
+QStringList contentsOf(const QString& folder)
+{
+    QStringList out;
+    for (const QFileInfo& f : QDir(folder).entryInfoList(QDir::Files | QDir::NoDotAndDotDot)) {
+        QFile file(f.filePath());
+        out << f.fileName() + QLatin1Char('=') +
+                   QString::fromLatin1((file.open(QIODevice::ReadOnly) ? file.readAll() : "?"));
+    }
+    return out;
+}
+
+bool gpxIsValid(const QString& path)
+{
+    QProcess xmllint;
+    xmllint.start(QStringLiteral("xmllint"),
+                  {QStringLiteral("--noout"), QStringLiteral("--schema"),
+                   QStringLiteral(ORVISK_SOURCE_DIR "/tests/data/gpx-1.1.xsd"), path});
+    return xmllint.waitForFinished(30000) && xmllint.exitStatus() == QProcess::NormalExit &&
+           xmllint.exitCode() == 0;
+}
+
 } // namespace
 
 class TestSurveyExport : public QObject
@@ -200,10 +246,24 @@ private slots:
             gone.start();
             port = gone.instruments()[0].port;
         }
-        Run none = download({QStringLiteral("tcp:127.0.0.1:%1").arg(port)});
+        const QString nobody = QStringLiteral("tcp:127.0.0.1:%1").arg(port);
+        Run none = download({nobody});
         QCOMPARE(none.status, 2);
         QVERIFY(none.err.contains("no instrument answered"));
-        QCOMPARE(download({QStringLiteral("nonsense")}).status, 2);
+        Run nonsense = download({QStringLiteral("nonsense")});
+        QCOMPARE(nonsense.status, 1);
+        QVERIFY(nonsense.err.contains("not a connection string"));
+        // What the command line gets wrong is known before connecting.
+        QCOMPARE(download({nobody, QStringLiteral("--out"), dir.filePath("walk.shp")}).status, 1);
+        Run noFolder = download({nobody, QStringLiteral("--out"), dir.filePath("no/walk.csv")});
+        QCOMPARE(noFolder.status, 6);
+        QVERIFY(noFolder.err.contains("does not exist"));
+        QVERIFY(!noFolder.err.contains("no instrument"));
+        // Control characters are shown, never sent to the terminal.
+        Run escape = download({QStringLiteral("tcp:\x1b[31mred")});
+        QCOMPARE(escape.status, 1);
+        QVERIFY(!escape.err.contains('\x1b'));
+        QVERIFY(escape.err.contains("\\x1b[31mred"));
         QCOMPARE(download({}).status, 1);
         QCOMPARE(download({QStringLiteral("tcp:127.0.0.1:1"), QStringLiteral("--days"),
                            QStringLiteral("x")})
@@ -217,6 +277,14 @@ private slots:
         Run wrong = download({tcpString(other)});
         QCOMPARE(wrong.status, 3);
         QVERIFY(wrong.err.contains("is an M17, not an M30"));
+        // MVD answers only its own query, and is named too.
+        sim::SimOptions mvd = options(2);
+        mvd.family = "MVD";
+        sim::Simulator mvdSim(mvd);
+        mvdSim.start();
+        Run notM30 = download({tcpString(mvdSim)});
+        QCOMPARE(notM30.status, 3);
+        QVERIFY2(notM30.err.contains("is an MVD, not an M30"), notM30.err.constData());
 
         sim::Simulator refusing(options(2));
         refusing.start();
@@ -224,6 +292,111 @@ private slots:
         Run refused = download({tcpString(refusing)});
         QCOMPARE(refused.status, 4);
         QVERIFY(refused.err.contains("refused the record index list"));
+    }
+
+    // A folder, or a link to one, is never a target, and nothing in it is
+    // touched; a link to a file is written through and stays a link.
+    void exportNeverDestroysWhatStands()
+    {
+        sim::Simulator s(options(2));
+        const std::vector<SurveyPoint> points = pointsOf(*s.instruments()[0].store);
+        QTemporaryDir here;
+        QVERIFY(QDir(here.path()).mkdir(QStringLiteral("target")));
+        const QString target = here.filePath(QStringLiteral("target"));
+        QFile kept(target + QStringLiteral("/kept.txt"));
+        QVERIFY(kept.open(QIODevice::WriteOnly) && kept.write("survey of May") == 13);
+        kept.close();
+        for (const QString& suffix : surveyExportSuffixes()) {
+            const QString folder = here.filePath(QStringLiteral("v.") + suffix);
+            QVERIFY(QDir(here.path()).mkdir(QStringLiteral("v.") + suffix));
+            QVERIFY(QFile::copy(kept.fileName(), folder + QStringLiteral("/kept.txt")));
+            const QString link = here.filePath(QStringLiteral("l.") + suffix);
+            QVERIFY(QFile::link(target, link));
+            QString error;
+            QVERIFY(!exportSurvey(folder, points, &error));
+            QVERIFY2(error.contains(QLatin1String("is a folder")), qPrintable(error));
+            QVERIFY(!exportSurvey(link, points, &error));
+            QVERIFY2(error.contains(QLatin1String("is a folder")), qPrintable(error));
+            QCOMPARE(contentsOf(folder), QStringList{"kept.txt=survey of May"});
+            QCOMPARE(contentsOf(target), QStringList{"kept.txt=survey of May"});
+
+            const QString file = here.filePath(QStringLiteral("file.") + suffix);
+            const QString fileLink = here.filePath(QStringLiteral("f.") + suffix);
+            QVERIFY(QFile::link(file, fileLink));
+            QVERIFY2(exportSurvey(fileLink, points, &error), qPrintable(error));
+            QVERIFY(QFileInfo(fileLink).isSymLink());
+            QCOMPARE(readBack(file).size(), points.size());
+        }
+        // Nothing but what the test made: no temporary file left behind.
+        QCOMPARE(QDir(here.path()).entryList(QDir::Files | QDir::Hidden).filter("survey").size(),
+                 0);
+        Run cli = download({QStringLiteral("tcp:127.0.0.1:1"), QStringLiteral("--out"),
+                            here.filePath(QStringLiteral("v.csv"))});
+        QCOMPARE(cli.status, 6);
+        QVERIFY(cli.err.contains("is a folder"));
+        QCOMPARE(contentsOf(here.filePath(QStringLiteral("v.csv"))),
+                 QStringList{"kept.txt=survey of May"});
+    }
+
+    // Records that contradict their own headers are missing, named and
+    // counted; positions off the earth are left out and every format writes
+    // the same points; longitude 180 goes into GPX as -180.
+    void hostileRecordsAreRefusedInEveryFormat()
+    {
+        sim::SimOptions o = options(6);
+        o.hostile = {"cut", "count", "positions"};
+        sim::Simulator s(o);
+        s.start();
+        const sim::SurveyStore& store = *s.instruments()[0].store;
+        const std::vector<SurveyPoint> expected = pointsOf(store);
+        const auto& records = store.records();
+        const QByteArray missing = QStringLiteral("2 of 6 records could not be downloaded: %1 %2")
+                                       .arg(records[5].index)
+                                       .arg(records[4].index)
+                                       .toLatin1();
+        for (const QString& suffix : surveyExportSuffixes()) {
+            const QString path = dir.filePath(QStringLiteral("hostile.") + suffix);
+            Run r = download({tcpString(s), QStringLiteral("--out"), path});
+            QCOMPARE(r.status, 5);
+            QVERIFY2(r.err.contains(missing), r.err.constData());
+            QVERIFY2(r.err.contains("5 points were left out"), r.err.constData());
+            const std::vector<ReadBack> back = readBack(path);
+            QCOMPARE(back.size(), expected.size());
+            for (std::size_t i = 0; i < back.size(); ++i)
+                QVERIFY(std::abs(back[i].y) <= 90 && std::abs(back[i].x) <= 180);
+            if (suffix == QLatin1String("gpx")) {
+                QVERIFY(gpxIsValid(path));
+                QVERIFY(std::any_of(back.begin(), back.end(),
+                                    [](const ReadBack& b) { return b.x == -180; }));
+            }
+        }
+    }
+
+    // Ctrl+C or SIGTERM ends the download after the exchange under way: what
+    // arrived is written and the rest named (5), or nothing is (130).
+    void interruptedDownloadsKeepWhatArrived()
+    {
+        sim::SimOptions o = options(100);
+        o.faults.latency = std::chrono::milliseconds(20);
+        sim::Simulator s(o);
+        s.start();
+        const QString path = dir.filePath("interrupted.gpkg");
+        Run some = interrupted({tcpString(s), QStringLiteral("--out"), path}, "record 3 of", SIGINT);
+        QCOMPARE(some.status, 5);
+        QVERIFY2(some.err.contains("interrupted; "), some.err.constData());
+        const std::size_t written = readBack(path).size();
+        QVERIFY(written > 0);
+        QVERIFY(written < pointsOf(*s.instruments()[0].store).size());
+
+        // Slow enough that the signal comes during the index list.
+        o.faults.latency = std::chrono::milliseconds(300);
+        sim::Simulator slow(o);
+        slow.start();
+        const QString none = dir.filePath("none.gpkg");
+        Run nothing = interrupted({tcpString(slow), QStringLiteral("--out"), none}, "connected",
+                                  SIGTERM);
+        QCOMPARE(nothing.status, 130);
+        QVERIFY(!QFileInfo::exists(none));
     }
 
     void aLossyInstrumentWritesWhatArrived()

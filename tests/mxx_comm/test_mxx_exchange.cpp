@@ -230,6 +230,24 @@ private slots:
         QCOMPARE(instrument->count(8112), size_t(3));
     }
 
+    // An answer known bad on arrival is asked for again at once, a few
+    // times, instead of waiting out the time-out; silence still waits.
+    void asksAgainAtOnceForADamagedAnswer()
+    {
+        char out[8];
+        uint32_t size = 0;
+        instrument->set_rule(8140, sim::Rule::reply(detail::bytes("good")).damaged_first(2));
+        QCOMPARE(send(8140, nullptr, 0, out, sizeof out, &size, nullptr, nullptr, 1, 10000), 0);
+        QCOMPARE(QByteArray(out, int(size)), QByteArray("good"));
+        instrument->set_rule(8141, sim::Rule::reply(detail::bytes("never")).damaged_first(100));
+        size = 0;
+        QCOMPARE(send(8141, nullptr, 0, out, sizeof out, &size, nullptr, nullptr, 1, 10000), 255);
+        QCOMPARE(size, 0u);
+        sync();
+        QCOMPARE(instrument->count(8140), size_t(3));
+        QCOMPARE(instrument->count(8141), size_t(1 + MXX_DAMAGED_REPEATS));
+    }
+
     void writesOnlyWithoutWait()
     {
         MXX_set_cmd_num_try(conn, 3);

@@ -160,6 +160,8 @@ inline void completeFrame(int conn, MXX_conn_record* rec)
     rec->rx_pos = 0;
     if (rec->rx_check == 0)
         dispatch(conn, rec, size, get16(rxBytes(rec) + 4));
+    else
+        comm_damaged_rsp(conn, get16(rxBytes(rec) + 4)); // its header checked: the code is sound
 }
 
 // A frame that lies complete in the received bytes at `p`, header included;
@@ -177,6 +179,8 @@ inline const uint8_t* wholeFrame(int conn, MXX_conn_record* rec, const uint8_t* 
     if (mxxXor(p + MXX_FRAME_HEADER_SIZE, length) == 0) {
         memcpy(rxBytes(rec), p, size);
         dispatch(conn, rec, size, get16(p + 4));
+    } else {
+        comm_damaged_rsp(conn, get16(p + 4));
     }
     return p + size;
 }
@@ -356,12 +360,21 @@ int MXX_send_cmd(int conn, uint16_t code, const void* in, int in_size, void* out
                                     failed, sizeof failed, MXX_CODE_REPEAT, repeat, sizeof repeat);
     if (result != 0)
         return result;
+    int damaged = 0;
     for (int attempt = 0; attempt < tries; ++attempt) {
         result = comm_write(conn, frame, frame_size, 0, timeout_ms);
         if (result != 0)
             break;
         int len_answer = 0, len_failed = 0, len_repeat = 0;
-        comm_wait_response(conn, &len_answer, &len_failed, &len_repeat, timeout_ms);
+        // An answer known bad on arrival is asked for again at once; only
+        // silence waits out the time-out.
+        if (comm_wait_response(conn, &len_answer, &len_failed, &len_repeat, timeout_ms) ==
+                COMM_ERR_DAMAGED &&
+            damaged < MXX_DAMAGED_REPEATS) {
+            ++damaged;
+            --attempt;
+            continue;
+        }
         uint32_t kind = 0;
         result = MXX_test_response(conn, answer, len_answer, failed, len_failed, repeat, len_repeat,
                                    out, out_capacity, out_size, param_out, status_out, &kind);

@@ -22,6 +22,7 @@
 #define MXX_MAX_PROBE_COUNT 6
 #define MXX_PROBE_GIVE_UP 6 // attempt number at which identification ends
 #define MXX_TIMER_MS 200    // the transport's timer period for instrument connections
+#define MXX_DAMAGED_REPEATS 3 // a command whose answer came damaged is written again at once
 
 #define MXX_CODE_REPEAT 12289 // 0x3001: write the command again
 #define MXX_CODE_FAILED 12290 // 0x3002: the command failed

@@ -81,3 +81,11 @@ const MXX_family MXX_families[] = {
 };
 
 const int MXX_family_count = sizeof MXX_families / sizeof MXX_families[0];
+
+const MXX_family* MXX_family_of(int type_id)
+{
+    for (int i = 0; i < MXX_family_count; ++i)
+        if (MXX_families[i].type_id == type_id)
+            return &MXX_families[i];
+    return nullptr;
+}

@@ -27,6 +27,9 @@ struct MXX_family
 extern const MXX_family MXX_families[];
 extern const int MXX_family_count;
 
+// The family with that device type id, or null.
+const MXX_family* MXX_family_of(int type_id);
+
 // Each probe writes its family's query without waiting; each test writes its
 // type id into *device_type and returns non-zero when the frame is its answer.
 int M15_probe(int conn, int attempt);

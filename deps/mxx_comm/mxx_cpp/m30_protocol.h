@@ -14,7 +14,8 @@ class M30Protocol : public M30CommandSet
 public:
     M30Protocol();
 
-    int type() const override { return 12; }
+    static constexpr int kTypeId = 12;
+    int type() const override { return kTypeId; }
     // Hooks the event stream on `connection`; the thread is not used.
     void bind(int connection, QThread* thread) override;
     bool receiveData(QVariant& data) override;

@@ -110,6 +110,11 @@ MXXDevice::~MXXDevice()
 
 bool MXXDevice::connect(const QString& connString)
 {
+    return connect(connString, MDD_probe, MDD_test_probe);
+}
+
+bool MXXDevice::connect(const QString& connString, MXX_probe_fn probe, MXX_test_fn test)
+{
     if (m_link) {
         // Open or opening: close it first. Its callbacks no longer reach this
         // object, so the signals that follow are about the new connection.
@@ -129,7 +134,7 @@ bool MXXDevice::connect(const QString& connString)
     const QByteArray text = connString.toLocal8Bit();
     int conn = -1;
     if (MXX_connect(text.constData(), &conn, detail::MXXDevConnected, detail::MXXDevConnectionError,
-                    detail::MXXDevDisconnected, MDD_probe, MDD_test_probe, link.get()) != 0) {
+                    detail::MXXDevDisconnected, probe, test, link.get()) != 0) {
         link->self.reset();
         return false;
     }

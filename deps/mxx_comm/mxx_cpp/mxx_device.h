@@ -6,6 +6,8 @@
 
 #include "protocol.h"
 
+#include <mxx_comm.h>
+
 #include <QEvent>
 #include <QList>
 #include <QObject>
@@ -44,8 +46,11 @@ public:
     ~MXXDevice() override;
 
     // True when the transport accepted the string; the outcome follows as a
-    // signal. A connection that is open or opening is closed first.
+    // signal. A connection that is open or opening is closed first. The
+    // family walk identifies every family but MVD, which answers only its
+    // own query: `probe` and `test` name another identification.
     bool connect(const QString& connString);
+    bool connect(const QString& connString, MXX_probe_fn probe, MXX_test_fn test);
     void disconnect();
 
     int type() const { return m_type; }
