@@ -1,10 +1,13 @@
 #include "whole_file.h"
 
-#include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRandomGenerator>
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -18,10 +21,52 @@ QFileInfo finalTarget(const QString& path)
     return info;
 }
 
-// The rename is only as durable as the folder entry that records it.
-void syncFolder(const QString& folder)
+QString cause(int error)
 {
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// A new file beside `final` that no one else has: created with the mode a
+// new file gets (the umask applies) or, when `final` exists, with its mode.
+int createBeside(const QByteArray& final, const QByteArray& folder, const QByteArray& name,
+                 QByteArray& temporary)
+{
+    struct stat st;
+    const bool replacing = ::stat(final.constData(), &st) == 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = folder + "/." + name.left(200) + '.' +
+                    QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        const int fd =
+            ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 && replacing)
+            ::fchmod(fd, st.st_mode & 07777);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+bool writeAll(int fd, const char* data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+// The rename is only as durable as the folder entry that records it.
+void syncFolder(const QByteArray& folder)
+{
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
@@ -56,18 +101,27 @@ bool writeFileWhole(const QString& path, const QByteArray& bytes, QString* error
     };
     if (const QString problem = outputPathProblem(path); !problem.isEmpty())
         return fail(problem);
-    QSaveFile file(path);
-    file.setDirectWriteFallback(false); // never truncate the target in place
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(QStringLiteral("%1: %2").arg(path, file.errorString()));
-    if (file.write(bytes) != bytes.size()) {
-        const QString cause = file.errorString();
-        file.cancelWriting();
-        file.commit(); // removes the temporary file
-        return fail(QStringLiteral("%1: %2").arg(path, cause));
+    const QFileInfo target = finalTarget(path);
+    const QByteArray final = QFile::encodeName(target.absoluteFilePath());
+    const QByteArray folder = QFile::encodeName(target.absolutePath());
+    // Beside the target, so that the rename stays on one file system.
+    QByteArray temporary;
+    const int fd = createBeside(final, folder, QFile::encodeName(target.fileName()), temporary);
+    if (fd < 0)
+        return fail(QStringLiteral("%1: %2").arg(path, cause(errno)));
+    const bool written = writeAll(fd, bytes.constData(), bytes.size()) && ::fsync(fd) == 0;
+    const int writeError = errno;
+    const bool closed = ::close(fd) == 0;
+    const int closeError = errno;
+    if (!written || !closed) {
+        ::unlink(temporary.constData());
+        return fail(QStringLiteral("%1: %2").arg(path, cause(written ? closeError : writeError)));
     }
-    if (!file.commit())
-        return fail(QStringLiteral("%1: %2").arg(path, file.errorString()));
-    syncFolder(finalTarget(path).absolutePath());
+    if (::rename(temporary.constData(), final.constData()) != 0) {
+        const int renameError = errno;
+        ::unlink(temporary.constData());
+        return fail(QStringLiteral("%1: %2").arg(path, cause(renameError)));
+    }
+    syncFolder(folder);
     return true;
 }

@@ -439,6 +439,34 @@ long fd_write_some(int fd, bool socket, const uint8_t* data, std::size_t size)
     return static_cast<long>(done);
 }
 
+// Runs `take` under the response lock of connection `id` while an exchange
+// is armed on it, and wakes the waiter when `take` says so. The receive path
+// calls this from the connection's own handler, which has it at hand.
+template <class Take> int handToWaiter(int id, Take take)
+{
+    ConnPtr found;
+    comm::Conn* c = comm::calling;
+    if (!c || c->id != id) {
+        found = comm::find(id);
+        if (!found)
+            return COMM_ERR_NO_CONN;
+        c = found.get();
+    }
+    if (!c->armed.load(std::memory_order_acquire))
+        return 0;
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lock(c->m);
+        wake = c->armed && take(*c);
+    }
+    if (wake) {
+        c->stores.fetch_add(1, std::memory_order_release);
+        c->cv.notify_all();
+    }
+    return 0;
+}
+
+
 } // namespace comm
 
 using comm::ConnPtr;
@@ -680,64 +708,29 @@ int comm_fill_rsp_buff(int id, uint16_t code, const void* frame, int length)
 {
     if (length <= 0 || !frame)
         return COMM_ERR_ARG;
-    ConnPtr found;
-    comm::Conn* c = comm::calling;
-    if (!c || c->id != id) {
-        found = comm::find(id);
-        if (!found)
-            return COMM_ERR_NO_CONN;
-        c = found.get();
-    }
-    if (!c->armed.load(std::memory_order_acquire))
-        return 0;
-    bool stored = false;
-    {
-        std::lock_guard<std::mutex> lock(c->m);
-        if (!c->armed)
-            return 0;
-        for (comm::Slot& s : c->slots) {
+    return comm::handToWaiter(id, [&](comm::Conn& c) {
+        for (comm::Slot& s : c.slots) {
             if (!s.buf || s.code != code)
                 continue;
             // A frame over the buffer's capacity is not taken (never cut).
-            if (!s.held && length <= s.cap) {
-                std::memcpy(s.buf, frame, static_cast<std::size_t>(length));
-                s.len = length;
-                stored = true;
-            }
-            break;
+            if (s.held || length > s.cap)
+                return false;
+            std::memcpy(s.buf, frame, static_cast<std::size_t>(length));
+            s.len = length;
+            return true;
         }
-    }
-    if (stored) {
-        c->stores.fetch_add(1, std::memory_order_release);
-        c->cv.notify_all();
-    }
-    return 0;
+        return false;
+    });
 }
 
 int comm_damaged_rsp(int id, uint16_t code)
 {
-    ConnPtr found;
-    comm::Conn* c = comm::calling;
-    if (!c || c->id != id) {
-        found = comm::find(id);
-        if (!found)
-            return COMM_ERR_NO_CONN;
-        c = found.get();
-    }
-    if (!c->armed.load(std::memory_order_acquire))
-        return 0;
-    {
-        std::lock_guard<std::mutex> lock(c->m);
-        bool awaited = false;
-        for (const comm::Slot& s : c->slots)
-            awaited = awaited || (c->armed && s.buf && s.code == code && !s.held);
-        if (!awaited)
-            return 0;
-        c->damaged = true;
-    }
-    c->stores.fetch_add(1, std::memory_order_release);
-    c->cv.notify_all();
-    return 0;
+    return comm::handToWaiter(id, [&](comm::Conn& c) {
+        for (const comm::Slot& s : c.slots)
+            if (s.buf && s.code == code && !s.held)
+                return c.damaged = true;
+        return false;
+    });
 }
 
 int comm_wait_response(int id, int* len1, int* len2, int* len3, int timeout_ms)

@@ -1,4 +1,5 @@
 // Survey export read back through OGR, and orvisk-download against orvisk-sim.
+#include "full_disk.h"
 #include "sim_session.h"
 #include "survey_download.h"
 #include "survey_export.h"
@@ -336,6 +337,33 @@ private slots:
         QVERIFY(cli.err.contains("is a folder"));
         QCOMPARE(contentsOf(here.filePath(QStringLiteral("v.csv"))),
                  QStringList{"kept.txt=survey of May"});
+    }
+
+    // A file system that fills up during the export: the status says so,
+    // the earlier file stays as it was and no temporary file is left.
+    void aFullDiskKeepsTheEarlierFile()
+    {
+        sim::Simulator s(options(40));
+        s.start();
+        for (const QString& suffix : surveyExportSuffixes()) {
+            const QString name = QStringLiteral("walk.") + suffix;
+            const fulldisk::Result r = fulldisk::runWithFullDisk(
+                QStringLiteral("cd \"$FULL\" || exit 99\n"
+                               "printf 'earlier export' > %1\n"
+                               "%2 %3 --out \"$FULL/%1\" 2>&1\n"
+                               "echo \"status=$?\"\n"
+                               "echo \"content=$(cat %1)\"\n"
+                               "echo \"files=$(ls -A | tr '\\n' ' ')\"\n")
+                    .arg(name, fulldisk::shellQuoted(QStringLiteral(ORVISK_DOWNLOAD)),
+                         tcpString(s)),
+                64 * 1024);
+            QVERIFY2(r.ran && r.exitCode == 0, r.err.constData());
+            QVERIFY2(r.out.contains("status=6\n"), r.out.constData());
+            QVERIFY2(r.out.contains(r.tmpfs ? "No space left on device" : "File too large"),
+                     r.out.constData());
+            QVERIFY2(r.out.contains("content=earlier export\n"), r.out.constData());
+            QVERIFY2(r.out.contains(("files=" + name + " \n").toUtf8()), r.out.constData());
+        }
     }
 
     // Records that contradict their own headers are missing, named and
