@@ -3,6 +3,7 @@
 #include "file_dialogs.h"
 #include "item_model_utils.h"
 #include "ui_params_dialog.h"
+#include "whole_file.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -142,25 +143,43 @@ QString convertWritten(const QString& key, const QString& value)
     return value;
 }
 
-// Each "key = value" line of the file, key and value as they stand; false
-// when the file cannot be read.
-bool readLines(const QString& fileName,
-               const std::function<void(const QString& key, const QString& value)>& take)
+// Why a key and its value as held cannot be: sections deeper than a tree
+// may nest, or a value longer than an editor holds whole. Empty when they can.
+QString limitProblem(const QString& key, const QString& value)
+{
+    if (key.count(QLatin1Char('.')) > ParamsTree::maxDepth)
+        return QStringLiteral("the key is nested deeper than %1 sections")
+            .arg(ParamsTree::maxDepth);
+    if (value.size() > ParamsTree::maxValueLength)
+        return QStringLiteral("the value is longer than %1 characters")
+            .arg(ParamsTree::maxValueLength);
+    return {};
+}
+
+// Each "key = value" line of the file, key and value as they stand. `take`
+// returns why it refuses a line, or an empty text. The result is the first
+// problem, with the file and the line it is on; empty when there is none.
+QString readLines(const QString& fileName,
+                  const std::function<QString(const QString& key, const QString& value)>& take)
 {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return false;
+        return QStringLiteral("%1: %2").arg(fileName, file.errorString());
     QTextStream in(&file);
     in.setCodec("UTF-8");
     QString line;
-    while (in.readLineInto(&line)) {
+    for (int number = 1; in.readLineInto(&line); ++number) {
         if (!line.contains(QLatin1Char('=')))
             continue;
         const QStringList parts = line.split(QLatin1Char('='));
-        if (parts.size() == 2)
-            take(parts[0], parts[1]);
+        if (parts.size() != 2)
+            continue;
+        if (const QString problem = take(parts[0], parts[1]); !problem.isEmpty())
+            return QStringLiteral("%1:%2: %3").arg(fileName).arg(number).arg(problem);
     }
-    return true;
+    if (in.status() != QTextStream::Ok || file.error() != QFileDevice::NoError)
+        return QStringLiteral("%1: %2").arg(fileName, file.errorString());
+    return {};
 }
 
 struct Label
@@ -184,21 +203,20 @@ constexpr Label reportLabels[] = {
     {"Calib. GainADC0:   ", "SlaveParams.defaults.calGainADC0"},
 };
 
+// The file is rendered whole, then written whole or not at all: a full disk
+// leaves the earlier file as it was.
 bool writeSorted(
     const QString& fileName, const QHash<QString, QString>& table,
-    const std::function<void(QTextStream& out, const QString& key, const QString& value)>& write)
+    const std::function<void(QString& out, const QString& key, const QString& value)>& write,
+    QString* problem)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-        return false;
-    QTextStream out(&file);
-    out.setCodec("UTF-8");
     QStringList keys = table.keys();
     keys.sort(Qt::CaseSensitive);
+    QString text;
     for (const QString& key : keys)
-        write(out, key, table.value(key));
-    out.flush();
-    return out.status() == QTextStream::Ok && file.error() == QFileDevice::NoError;
+        write(text, key, table.value(key));
+    problem->clear();
+    return writeFileWhole(fileName, text.toUtf8(), problem);
 }
 
 void trace(const QString& line)
@@ -247,11 +265,17 @@ std::shared_ptr<ParamsSerializer> SimpleParamsSerializer::createSerializer(const
     auto serializer = std::make_shared<SimpleParamsSerializer>();
     if (fileName.isEmpty())
         return serializer;
-    readLines(fileName, [&](const QString& rawKey, const QString& rawValue) {
+    serializer->problem = readLines(fileName, [&](const QString& rawKey, const QString& rawValue) {
         const QString key = keyAsRead(rawKey.simplified());
         // The passphrase is a secret: it is kept, never printed.
-        serializer->table.insert(key, convertRead(key, rawValue));
+        const QString value = convertRead(key, rawValue);
+        if (QString problem = limitProblem(key, value); !problem.isEmpty())
+            return problem;
+        serializer->table.insert(key, value);
+        return QString();
     });
+    if (!serializer->problem.isEmpty())
+        serializer->table.clear();
     return serializer;
 }
 
@@ -276,11 +300,13 @@ bool SimpleParamsSerializer::isWritten(const QString& key)
 
 bool SimpleParamsSerializer::saveAll(const QString& fileName)
 {
-    return writeSorted(fileName, table,
-                       [](QTextStream& out, const QString& key, const QString& value) {
-                           if (isWritten(key))
-                               out << key << " = " << convertWritten(key, value) << '\n';
-                       });
+    return writeSorted(
+        fileName, table,
+        [](QString& out, const QString& key, const QString& value) {
+            if (isWritten(key))
+                out += key + QLatin1String(" = ") + convertWritten(key, value) + QLatin1Char('\n');
+        },
+        &problem);
 }
 
 // ------------------------------------------------------ SlaveParamsSerializer
@@ -290,20 +316,29 @@ std::shared_ptr<ParamsSerializer> SlaveParamsSerializer::createSerializer(const 
     auto serializer = std::make_shared<SlaveParamsSerializer>();
     if (fileName.isEmpty())
         return serializer;
-    readLines(fileName, [&](const QString& key, const QString& value) {
-        serializer->table.insert(key.simplified(), value.simplified());
+    serializer->problem = readLines(fileName, [&](const QString& rawKey, const QString& rawValue) {
+        const QString key = rawKey.simplified(), value = rawValue.simplified();
+        if (QString problem = limitProblem(key, value); !problem.isEmpty())
+            return problem;
+        serializer->table.insert(key, value);
+        return QString();
     });
+    if (!serializer->problem.isEmpty())
+        serializer->table.clear();
     return serializer;
 }
 
 bool SlaveParamsSerializer::saveAll(const QString& fileName)
 {
-    return writeSorted(fileName, table,
-                       [](QTextStream& out, const QString& key, const QString& value) {
-                           for (const Label& label : reportLabels)
-                               if (key == QLatin1String(label.key))
-                                   out << label.label << ' ' << value << '\n';
-                       });
+    return writeSorted(
+        fileName, table,
+        [](QString& out, const QString& key, const QString& value) {
+            for (const Label& label : reportLabels)
+                if (key == QLatin1String(label.key))
+                    out +=
+                        QLatin1String(label.label) + QLatin1Char(' ') + value + QLatin1Char('\n');
+        },
+        &problem);
 }
 
 // --------------------------------------------------- SettingsParamsSerializer
@@ -596,7 +631,9 @@ bool ParamsDialog::saveValues()
     rememberDirectory(fileName);
     form->tree->saveValues(*serializer);
     if (!serializer->saveAll(fileName)) {
-        trace(QStringLiteral("Parameters not saved: cannot write %1").arg(fileName));
+        const QString problem = serializer->error();
+        trace(QStringLiteral("Parameters not saved: %1")
+                  .arg(!problem.isEmpty() ? problem : QStringLiteral("cannot write ") + fileName));
         return false;
     }
     return true;
@@ -615,12 +652,17 @@ bool ParamsDialog::loadValues()
             ? exporter->factory(fileName)
             : SimpleParamsSerializer::createSerializer(fileName);
     rememberDirectory(fileName);
-    form->tree->loadValues(*serializer);
-    QFileInfo file(fileName);
+    // A refused file changes no editor.
+    const QFileInfo file(fileName);
+    if (const QString problem = serializer->error(); !problem.isEmpty()) {
+        trace(QStringLiteral("Parameters not loaded: %1").arg(problem));
+        return false;
+    }
     if (!file.isFile() || !file.isReadable()) {
         trace(QStringLiteral("Parameters not loaded: cannot read %1").arg(fileName));
         return false;
     }
+    form->tree->loadValues(*serializer);
     return true;
 }
 

@@ -22,17 +22,27 @@ public:
     QString load(const QString& key, const QString& defaultValue) override;
     QString load(const QStringList& path, const QString& key, const QString& defaultValue) override;
 
+    // After reading, why the file was refused or could not be read
+    // ("kit.txt:12: the key is nested deeper than 64 sections"); after
+    // saveAll, why the file could not be written ("kit.txt: No space left on
+    // device"). Empty when nothing failed.
+    QString error() const override { return problem; }
+
     static QString compositeKey(const QStringList& path, const QString& key);
     // What is held, by composite key.
     const QHash<QString, QString>& values() const { return table; }
 
 protected:
     QHash<QString, QString> table;
+    QString problem;
 };
 
 /* Parameter file: text, one entry per line, "key = value", keys sorted.
  *
- * Reading: a line without "=" or with more than one "=" is ignored. Key and
+ * Reading: a line without "=" or with more than one "=" is ignored. A key
+ * under more than ParamsTree::maxDepth sections (dots), or a value longer than
+ * ParamsTree::maxValueLength characters as held, refuses the whole file:
+ * nothing of it is held, and error() names the line. Key and
  * value lose surrounding white space and repeated inner white space. A key
  * without "params" in it (in any case) is taken as "Params.<key>". Then:
  *   - the Cs137 peak position and FWHM keys hold a hundredth of the file's
@@ -57,8 +67,8 @@ public:
     QString load(const QString& key, const QString& defaultValue) override;
     QString load(const QStringList& path, const QString& key, const QString& defaultValue) override;
 
-    // Empty for an empty name; otherwise filled from that file (empty if it
-    // cannot be read).
+    // Empty for an empty name; otherwise filled from that file (empty, with
+    // error() telling why, if it cannot be read or is refused).
     static std::shared_ptr<ParamsSerializer> createSerializer(const QString& fileName);
 
     // Whether saveAll writes `key`.
@@ -83,8 +93,9 @@ inline constexpr const char* instrumentModelKeys[] = {
     "Params.model_variant", "Params.variant", "Params.model.variant", "Params.model.revision",
     "Params.hardware_variant"};
 
-// A table read from a file of "key = value" lines without conversions, and
-// written as a report of the detector's values, one labelled line each.
+// A table read from a file of "key = value" lines without conversions (and
+// refused as a parameter file is), and written as a report of the detector's
+// values, one labelled line each.
 class SlaveParamsSerializer : public ParamsTable
 {
 public:

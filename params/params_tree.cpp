@@ -2,17 +2,27 @@
 
 #include "item_model_utils.h"
 
+#include <QAbstractItemDelegate>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDoubleSpinBox>
+#include <QHash>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QLocale>
 #include <QScrollBar>
 #include <QSpinBox>
 
+#include <vector>
+
 ParamsSerializer::~ParamsSerializer() = default;
+
+QString ParamsSerializer::error() const
+{
+    return {};
+}
 
 namespace {
 
@@ -60,7 +70,9 @@ void ParamsTree::addHeightItem()
 {
     QTreeWidgetItem* item = newItem(QString(""), QString(""));
     addTopLevelItem(item);
-    setItemWidget(item, 0, new QLineEdit(QString("")));
+    auto* edit = new QLineEdit(QString(""));
+    setItemWidget(item, 0, edit);
+    forgetPolishRequest(edit);
     item->setHidden(true);
 }
 
@@ -85,8 +97,24 @@ ParamsTree& ParamsTree::addSection(const QString& label, bool expanded)
     return addSection(label, label, expanded);
 }
 
+// Whether a section may open below the current one; a refused section is
+// counted, so that its up() closes it and what it holds is left out.
+bool ParamsTree::enterSection(const QString& label)
+{
+    if (refusedDepth == 0 && depth < maxDepth) {
+        ++depth;
+        return true;
+    }
+    if (refusedDepth++ == 0)
+        qWarning("ParamsTree: section \"%s\" refused: sections nest no deeper than %d",
+                 qPrintable(label.left(80)), maxDepth);
+    return false;
+}
+
 ParamsTree& ParamsTree::addSection(const QString& label, const QString& name, bool expanded)
 {
+    if (!enterSection(label))
+        return *this;
     QTreeWidgetItem* item = newItem(label, name);
     currentParent->addChild(item);
     item->setExpanded(expanded);
@@ -96,9 +124,12 @@ ParamsTree& ParamsTree::addSection(const QString& label, const QString& name, bo
 
 ParamsTree& ParamsTree::up()
 {
-    if (currentParent != invisibleRootItem()) {
+    if (refusedDepth > 0) {
+        --refusedDepth;
+    } else if (currentParent != invisibleRootItem()) {
         QTreeWidgetItem* parent = currentParent->parent();
         currentParent = parent ? parent : invisibleRootItem();
+        --depth;
     }
     return *this;
 }
@@ -106,7 +137,9 @@ ParamsTree& ParamsTree::up()
 ParamsTree& ParamsTree::asSection(bool expanded)
 {
     int count = currentParent->childCount();
-    if (count > 0) {
+    if (refusedDepth > 0 || count > 0) {
+        if (!enterSection(refusedDepth > 0 ? QString() : currentParent->child(count - 1)->text(0)))
+            return *this;
         currentParent = currentParent->child(count - 1);
         currentParent->setExpanded(expanded);
     }
@@ -115,6 +148,8 @@ ParamsTree& ParamsTree::asSection(bool expanded)
 
 ParamsTree& ParamsTree::readOnly()
 {
+    if (refusedDepth > 0)
+        return *this;
     int count = currentParent->childCount();
     if (count > 0)
         if (QWidget* editor = itemWidget(currentParent->child(count - 1), 1))
@@ -124,10 +159,15 @@ ParamsTree& ParamsTree::readOnly()
 
 ParamsTree& ParamsTree::placeEditor(const QString& label, const QString& name, QWidget* editor)
 {
+    if (refusedDepth > 0) {
+        delete editor;
+        return *this;
+    }
     editor->setObjectName(generateItemName(currentParent, name));
     QTreeWidgetItem* item = newItem(label, name);
     currentParent->addChild(item);
     setItemWidget(item, 1, editor);
+    forgetPolishRequest(editor);
     return *this;
 }
 
@@ -161,6 +201,7 @@ ParamsTree& ParamsTree::addParam(const QString& label, const QString& name, cons
 {
     auto* edit = new QLineEdit;
     edit->setInputMask(mask);
+    edit->setMaxLength(maxValueLength); // a mask sets its own
     edit->setText(value);
     return placeEditor(label, name, edit);
 }
@@ -176,6 +217,7 @@ ParamsTree& ParamsTree::addParam(const QString& label, const QString& name, cons
 {
     auto* edit = new QLineEdit;
     edit->setValidator(&validator);
+    edit->setMaxLength(maxValueLength);
     edit->setText(value);
     return placeEditor(label, name, edit);
 }
@@ -343,7 +385,7 @@ void ParamsTree::writeNodes(QList<ParamsTree::nodes>& list) const
                 QTreeWidgetItem* parent = item->parent();
                 if (!parent)
                     list.append({item->text(0), item->isExpanded()});
-                else if (parent->indexOfChild(item) != 0)
+                else if (parent->child(0) != item)
                     list.append({(enclosing + QStringList{item->text(0)}).join(QLatin1Char('.')),
                                  item->isExpanded()});
                 enclosing << item->text(0);
@@ -357,11 +399,14 @@ void ParamsTree::writeNodes(QList<ParamsTree::nodes>& list) const
 
 void ParamsTree::readNodes(const QList<ParamsTree::nodes>& list)
 {
-    for (const ParamsTree::nodes& node : list) {
-        QList<QTreeWidgetItem*> found = itemutils::findByText(*this, node.name);
-        if (!found.isEmpty())
-            found.first()->setExpanded(node.expanded);
-    }
+    // The first item of each text in one walk, not a walk for every node.
+    QHash<QString, QTreeWidgetItem*> first;
+    for (QTreeWidgetItem* item : itemutils::allItems(*this))
+        if (!first.contains(item->text(0)))
+            first.insert(item->text(0), item);
+    for (const ParamsTree::nodes& node : list)
+        if (QTreeWidgetItem* item = first.value(node.name))
+            item->setExpanded(node.expanded);
 }
 
 int ParamsTree::rowHeight() const
@@ -375,6 +420,8 @@ void ParamsTree::clear()
 {
     QTreeWidget::clear();
     currentParent = invisibleRootItem();
+    depth = 0;
+    refusedDepth = 0;
     for (auto& group : exclusiveGroups)
         delete group.second;
     exclusiveGroups.clear();
@@ -407,4 +454,60 @@ void ParamsTree::showEvent(QShowEvent* event)
     QTreeWidget::showEvent(event);
     resizeColumnToContents(0);
     resizeColumnToContents(1);
+}
+
+// Qt places the editors in no particular order and finds the row of each by
+// a search through the rows: with an editor on every row, that costs the
+// square of the rows at every show, hide and resize. Taken in the order of
+// the rows, each row is found beside the one before.
+void ParamsTree::updateEditorGeometries()
+{
+    const unsigned before = editorLayouts;
+    executeDelayedItemsLayout(); // a pending layout places the editors itself
+    if (editorLayouts != before)
+        return;
+    ++editorLayouts;
+
+    QStyleOptionViewItem option = viewOptions();
+    QList<QWidget*> hidden; // hidden afterwards, as Qt does: hiding may move the focus
+    std::vector<std::pair<QTreeWidgetItem*, bool>> pending; // an item, and whether it is in view
+    for (int i = topLevelItemCount() - 1; i >= 0; --i)
+        pending.emplace_back(topLevelItem(i), true);
+    while (!pending.empty()) {
+        auto [item, inView] = pending.back();
+        pending.pop_back();
+        inView = inView && !item->isHidden();
+        for (int column = 0; column < columnCount(); ++column) {
+            QWidget* editor = itemWidget(item, column);
+            if (!editor)
+                continue;
+            const QModelIndex index = indexFromItem(item, column);
+            option.rect = inView ? visualRect(index) : QRect();
+            if (!option.rect.isValid()) {
+                hidden << editor;
+                continue;
+            }
+            editor->show();
+            if (QAbstractItemDelegate* delegate = itemDelegate(index))
+                delegate->updateEditorGeometry(editor, option, index);
+        }
+        const bool childrenInView = inView && item->isExpanded();
+        for (int i = item->childCount() - 1; i >= 0; --i)
+            pending.emplace_back(item->child(i), childrenInView);
+    }
+    for (QWidget* editor : hidden)
+        editor->hide();
+}
+
+// Every widget asks to be polished through the event queue when it is made,
+// and one destroyed with the request still queued searches the whole queue
+// for it: editors that no event loop has seen (a tree saved without being
+// shown) would take the square of their number to go. An editor is polished
+// anyway when it is shown; taken out at once, the request costs a search of
+// a queue that does not grow with the tree.
+void ParamsTree::forgetPolishRequest(QWidget* editor)
+{
+    QCoreApplication::removePostedEvents(editor, QEvent::PolishRequest);
+    for (QWidget* part : editor->findChildren<QWidget*>())
+        QCoreApplication::removePostedEvents(part, QEvent::PolishRequest);
 }

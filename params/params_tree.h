@@ -25,6 +25,8 @@ public:
     virtual QString load(const QStringList& path, const QString& key,
                          const QString& defaultValue) = 0;
     virtual bool saveAll(const QString& fileName) = 0;
+    // Why the last reading or saveAll failed; empty when nothing failed.
+    virtual QString error() const;
 };
 
 class ParamsTree : public QTreeWidget
@@ -42,10 +44,18 @@ public:
         bool expanded = false;
     };
 
+    // Sections nest no deeper than this: a deeper tree would exhaust the stack
+    // when its items are torn down, and no parameter set comes near it.
+    static constexpr int maxDepth = 64;
+    // The longest value an editor holds whole, and a parameter file may carry.
+    static constexpr int maxValueLength = 65536;
+
     explicit ParamsTree(QWidget* parent = nullptr);
     ~ParamsTree() override;
 
-    // Builder: each call returns the tree, so calls chain.
+    // Builder: each call returns the tree, so calls chain. A section deeper
+    // than maxDepth is refused with a warning, and so is everything added in
+    // it until the matching up().
     ParamsTree& addSection(const QString& label, bool expanded = true);
     ParamsTree& addSection(const QString& label, const QString& name, bool expanded = true);
     // Without this a name given as a literal would be taken for the expanded flag.
@@ -107,6 +117,7 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void updateEditorGeometries() override;
 
 private:
     QString generateItemName(const QTreeWidgetItem* parent, const QString& name) const;
@@ -116,6 +127,12 @@ private:
     void walkEditors(const std::function<void(const QStringList& path, QTreeWidgetItem* item,
                                               QWidget* editor)>& visit) const;
 
+    bool enterSection(const QString& label);
+    static void forgetPolishRequest(QWidget* editor);
+
     QTreeWidgetItem* currentParent = nullptr;
+    int depth = 0;              // sections above what is added next
+    int refusedDepth = 0;       // refused sections still open below that
+    unsigned editorLayouts = 0; // counts the placings of the editors
     std::map<int, QButtonGroup*> exclusiveGroups;
 };

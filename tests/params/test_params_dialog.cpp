@@ -1,5 +1,6 @@
 // The parameter dialog: Save and Load through the file choosers, the
 // remembered folder, the buttons and the remembered layout.
+#include "captured_output.h"
 #include "file_dialogs.h"
 #include "params_dialog.h"
 
@@ -82,6 +83,7 @@ private slots:
     void saveAndLoadThroughChosenFile();
     void buttonsAndForwarding();
     void remembersItsLayout();
+    void refusalsAreTracedAndChangeNothing();
 };
 
 void TestParamsDialog::saveAndLoadThroughChosenFile()
@@ -228,6 +230,48 @@ void TestParamsDialog::remembersItsLayout()
                                                                      .arg(fitted.y())
                                                                      .arg(fitted.width())
                                                                      .arg(fitted.height())));
+}
+
+void TestParamsDialog::refusalsAreTracedAndChangeNothing()
+{
+    QTemporaryDir dir;
+    ParamsDialog dialog("Refusing kit", "kit_params",
+                        ParamsDialog::SaveButton | ParamsDialog::LoadButton);
+    build(dialog);
+
+    // A file refused by one line loads none of the others.
+    const QString file = dir.filePath("deep.txt");
+    QFile deep(file);
+    QVERIFY(deep.open(QIODevice::WriteOnly));
+    deep.write("det.gain = 9\ndet.mode = 2\nParams" + QByteArray(".a").repeated(100000) +
+               " = 1\nalarm.serial = C3000009\n");
+    deep.close();
+    {
+        Chooser chooser(file);
+        bool loaded = true;
+        const QByteArray traced = capturedOutput([&] { loaded = dialog.loadValues(); });
+        QVERIFY(!loaded);
+        QCOMPARE(traced, "Parameters not loaded: " + file.toUtf8() +
+                             ":3: the key is nested deeper than 64 sections\n");
+    }
+    QCOMPARE(dialog.value("Gain", "Detector", 0), QVariant(5));
+    QCOMPARE(dialog.value("Mode", "Detector", 0), QVariant(1));
+    QCOMPARE(dialog.value("Serial", "", QString()), QVariant("C3000001"));
+
+    // Save onto a folder: refused with its cause, the folder left as it was.
+    QVERIFY(QDir(dir.path()).mkdir("folder.txt"));
+    QFile inside(dir.filePath("folder.txt/inside"));
+    QVERIFY(inside.open(QIODevice::WriteOnly));
+    inside.close();
+    {
+        Chooser chooser(dir.filePath("folder.txt"));
+        bool saved = true;
+        const QByteArray traced = capturedOutput([&] { saved = dialog.saveValues(); });
+        QVERIFY(!saved);
+        QCOMPARE(traced, "Parameters not saved: " + dir.filePath("folder.txt").toUtf8() +
+                             ": is a folder\n");
+    }
+    QVERIFY(QFile::exists(dir.filePath("folder.txt/inside")));
 }
 
 QTEST_MAIN(TestParamsDialog)

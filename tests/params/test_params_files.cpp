@@ -1,13 +1,11 @@
 // Parameter files, the labelled report and the settings store.
+#include "captured_output.h"
 #include "params_dialog.h"
 
 #include <QLocale>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <cstdio>
-#include <unistd.h>
 
 namespace {
 
@@ -39,29 +37,6 @@ const QHash<QString, QString>& table(const std::shared_ptr<ParamsSerializer>& se
     return static_cast<ParamsTable&>(*serializer).values();
 }
 
-// What `run` writes to standard output and standard error.
-QByteArray capturedOutput(const std::function<void()>& run)
-{
-    QTemporaryFile capture;
-    if (!capture.open())
-        qFatal("no capture file");
-    std::fflush(stdout);
-    std::fflush(stderr);
-    int out = ::dup(1), err = ::dup(2);
-    ::dup2(capture.handle(), 1);
-    ::dup2(capture.handle(), 2);
-    run();
-    std::fflush(stdout);
-    std::fflush(stderr);
-    ::dup2(out, 1);
-    ::dup2(err, 2);
-    ::close(out);
-    ::close(err);
-    QFile file(capture.fileName());
-    file.open(QIODevice::ReadOnly);
-    return file.readAll();
-}
-
 } // namespace
 
 class TestParamsFiles : public QObject
@@ -74,6 +49,8 @@ private slots:
     void keysNeverWritten();
     void labelledReport();
     void settingsStore();
+    void limitsRefuseTheWholeFile();
+    void savingFailsWithItsCause();
 };
 
 void TestParamsFiles::readingConvertsByKey()
@@ -236,6 +213,81 @@ void TestParamsFiles::settingsStore()
     other.loadValues(settings);
     QCOMPARE(other.getValue("Rate"), QVariant(10));
     QCOMPARE(other.getValue("Gain"), QVariant(42));
+}
+
+void TestParamsFiles::limitsRefuseTheWholeFile()
+{
+    auto nested = [](const QByteArray& first, int sections) {
+        return first + QByteArray(".s").repeated(sections - 1) + ".key";
+    };
+    const QByteArray longest(ParamsTree::maxValueLength, 'v');
+    Files files;
+
+    // At the limits: 64 sections, and a value as long as an editor holds
+    // once the white space around it is gone.
+    const QByteArray accepted = "Params.long = " + longest + "\n" + nested("Params", 64) + " = 1\n";
+    auto simple = SimpleParamsSerializer::createSerializer(files.write(
+        "accepted.txt", "Params.long =  " + longest + "  \n" + nested("Params", 64) + " = 1\n"));
+    QCOMPARE(simple->error(), QString());
+    QCOMPARE(table(simple).size(), 2);
+    QVERIFY(simple->saveAll(files.path("out.txt")));
+    QCOMPARE(files.read("out.txt"), accepted);
+    QCOMPARE(simple->error(), QString());
+
+    // Beyond them the file is refused as a whole, by its line, through both
+    // readers. A key read under "Params." gains a section.
+    struct Refused
+    {
+        QByteArray line;
+        QString why;
+        bool bothReaders;
+    };
+    const QString deeper = "the key is nested deeper than 64 sections";
+    const QList<Refused> refused{
+        {nested("Params", 65) + " = 1", deeper, true},
+        {nested("gain", 64) + " = 1", deeper, false},
+        {"Params.long = " + longest + "v", "the value is longer than 65536 characters", true},
+    };
+    for (const Refused& r : refused) {
+        const QString path = files.write("refused.txt", "Params.first = 1\n"
+                                                        "no sign here\n" +
+                                                            r.line + "\nParams.last = 2\n");
+        const QString expected = path + ":3: " + r.why;
+        auto read = SimpleParamsSerializer::createSerializer(path);
+        QCOMPARE(read->error(), expected);
+        QVERIFY(table(read).isEmpty());
+        auto report = SlaveParamsSerializer::createSerializer(path);
+        QCOMPARE(report->error(), r.bothReaders ? expected : QString());
+        QCOMPARE(table(report).isEmpty(), r.bothReaders);
+    }
+
+    // A file that cannot be read says why.
+    const QString missing = files.path("missing.txt");
+    QVERIFY(SimpleParamsSerializer::createSerializer(missing)->error().startsWith(missing + ": "));
+    QVERIFY(SlaveParamsSerializer::createSerializer(missing)->error().startsWith(missing + ": "));
+}
+
+void TestParamsFiles::savingFailsWithItsCause()
+{
+    Files files;
+    QVERIFY(QDir(files.path("")).mkdir("folder"));
+    files.write("folder/inside.txt", "kept\n");
+    QVERIFY(QFile::link(files.path("folder"), files.path("link")));
+    std::shared_ptr<ParamsSerializer> serializers[] = {
+        SimpleParamsSerializer::createSerializer(QString()),
+        SlaveParamsSerializer::createSerializer(QString())};
+    for (const auto& serializer : serializers) {
+        serializer->store("SlaveParams.defaults.nch", "1024");
+        for (const char* name : {"folder", "link"}) {
+            QVERIFY(!serializer->saveAll(files.path(name)));
+            QCOMPARE(serializer->error(), files.path(name) + ": is a folder");
+        }
+        QCOMPARE(files.read("folder/inside.txt"), QByteArray("kept\n"));
+        QVERIFY(QFileInfo(files.path("link")).isSymLink());
+        // Success leaves no earlier cause behind.
+        QVERIFY(serializer->saveAll(files.path("out.txt")));
+        QCOMPARE(serializer->error(), QString());
+    }
 }
 
 QTEST_MAIN(TestParamsFiles)

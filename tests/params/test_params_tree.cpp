@@ -5,6 +5,7 @@
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpressionValidator>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QtTest>
@@ -48,6 +49,31 @@ QTreeWidgetItem* item(ParamsTree& tree, const QString& label)
     return found.isEmpty() ? nullptr : found.first();
 }
 
+// Counts the polish requests that reach the objects it watches.
+class PolishSpy : public QObject
+{
+public:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        requests += event->type() == QEvent::PolishRequest;
+        return false;
+    }
+    int requests = 0;
+};
+
+// The most sections above any item.
+int deepest(ParamsTree& tree)
+{
+    int most = 0;
+    for (QTreeWidgetItemIterator it(&tree); *it; ++it) {
+        int depth = 0;
+        for (QTreeWidgetItem* up = (*it)->parent(); up; up = up->parent())
+            ++depth;
+        most = qMax(most, depth);
+    }
+    return most;
+}
+
 } // namespace
 
 class TestParamsTree : public QObject
@@ -61,6 +87,8 @@ private slots:
     void getValueUnderSections();
     void saveSkipsReadOnlyButLoadsIt();
     void sectionStatesAndSpinBoxSignals();
+    void sectionsNestNoDeeperThanTheLimit();
+    void editorsFollowTheirRows();
 };
 
 void TestParamsTree::builderGivesDottedNames()
@@ -278,6 +306,130 @@ void TestParamsTree::sectionStatesAndSpinBoxSignals()
     connect(&tree, &ParamsTree::valueChanged, &mirror, &ParamsTree::changeValue);
     editor<QSpinBox>(tree, "Top.A.x")->setValue(8);
     QCOMPARE(mirror.getValue("x"), QVariant(8));
+}
+
+void TestParamsTree::sectionsNestNoDeeperThanTheLimit()
+{
+    auto number = [](int n) { return QVariant(n); };
+    ParamsTree tree;
+    for (int i = 1; i <= ParamsTree::maxDepth; ++i)
+        tree.addSection(QString("s%1").arg(i), "s");
+    const QString inner = QString("s.").repeated(ParamsTree::maxDepth);
+
+    // A refused section takes what is added in it along, until its up().
+    QTest::ignoreMessage(QtWarningMsg,
+                         "ParamsTree: section \"deeper\" refused: sections nest no deeper than 64");
+    tree.addParam("At", "at", number(1), number(0), number(9), 0)
+        .addSection("deeper")
+        .addParam("Lost", "lost", number(2), number(0), number(9), 0)
+        .readOnly() // of nothing: At stays editable
+        .addSection("still deeper")
+        .addParam("Lost too", "lost", true, -1)
+        .up()
+        .up()
+        .addParam("After", "after", number(3), number(0), number(9), 0);
+    QVERIFY(editor<QSpinBox>(tree, inner + "at"));
+    QVERIFY(editor<QSpinBox>(tree, inner + "at")->isEnabledTo(&tree));
+    QVERIFY(editor<QSpinBox>(tree, inner + "after"));
+    QCOMPARE(tree.findChildren<QSpinBox*>().size(), 2);
+    QVERIFY(tree.findChildren<QCheckBox*>().isEmpty());
+
+    // Turning the last parameter into a section is refused at the limit too.
+    QTest::ignoreMessage(QtWarningMsg,
+                         "ParamsTree: section \"After\" refused: sections nest no deeper than 64");
+    tree.asSection()
+        .addParam("Under", "under", number(4), number(0), number(9), 0)
+        .up()
+        .addParam("Last", "last", number(5), number(0), number(9), 0);
+    QCOMPARE(item(tree, "After")->childCount(), 0);
+    QVERIFY(editor<QSpinBox>(tree, inner + "last"));
+    QCOMPARE(deepest(tree), ParamsTree::maxDepth);
+
+    // As deep as a parameter file once asked for: one warning, no deeper
+    // tree, and the root again after as many up() calls.
+    for (int i = 0; i < ParamsTree::maxDepth; ++i)
+        tree.up();
+    QTest::ignoreMessage(QtWarningMsg,
+                         "ParamsTree: section \"a\" refused: sections nest no deeper than 64");
+    for (int i = 0; i < 100000; ++i)
+        tree.addSection("a");
+    tree.addParam("Deep", "deep", number(6), number(0), number(9), 0);
+    for (int i = 0; i < 100000; ++i)
+        tree.up();
+    tree.addParam("Back", "back", number(7), number(0), number(9), 0);
+    QVERIFY(editor<QSpinBox>(tree, ".back"));
+    QCOMPARE(tree.findChildren<QSpinBox*>().size(), 4); // not Deep
+    QCOMPARE(deepest(tree), ParamsTree::maxDepth);
+
+    // clear() forgets the depth, refused sections too.
+    QTest::ignoreMessage(QtWarningMsg,
+                         "ParamsTree: section \"c\" refused: sections nest no deeper than 64");
+    tree.addSection("b");
+    for (int i = 0; i < ParamsTree::maxDepth; ++i)
+        tree.addSection("c");
+    tree.clear();
+    tree.addSection("x").addParam("Y", "y", number(1), number(0), number(9), 0);
+    QVERIFY(editor<QSpinBox>(tree, "x.y"));
+    QCOMPARE(deepest(tree), 1);
+
+    // Text editors hold the longest value whole.
+    const QString longest(ParamsTree::maxValueLength, 'v');
+    QRegularExpressionValidator any(QRegularExpression(".*"));
+    tree.addParam("Plain", "plain", longest, QString())
+        .addParam("Checked", "checked", longest, any);
+    QCOMPARE(editor<QLineEdit>(tree, "x.plain")->text(), longest);
+    QCOMPARE(editor<QLineEdit>(tree, "x.checked")->text(), longest);
+}
+
+void TestParamsTree::editorsFollowTheirRows()
+{
+    auto number = [](int n) { return QVariant(n); };
+    ParamsTree tree;
+    tree.addSection("Open", "open")
+        .addParam("A", "a", number(1), number(0), number(9), 0)
+        .addParam("B", "b", 1u, QStringList{"x", "y"})
+        .up()
+        .addSection("Shut", "shut", false)
+        .addParam("C", "c", number(3), number(0), number(9), 0)
+        .up()
+        .addParam("D", "d", "text", QString());
+    QList<QWidget*> editors;
+    for (const char* name : {"open.a", "open.b", "shut.c", ".d"})
+        editors << editor<QWidget>(tree, name);
+
+    // Built without an event loop, the editors leave no polish request queued.
+    PolishSpy spy;
+    for (QWidget* editor : editors) {
+        editor->installEventFilter(&spy);
+        for (QWidget* part : editor->findChildren<QWidget*>())
+            part->installEventFilter(&spy);
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::PolishRequest);
+    QCOMPARE(spy.requests, 0);
+
+    tree.resize(400, 300);
+    tree.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&tree));
+    auto placed = [&](QWidget* editor, const QString& label) {
+        const QRect row = tree.visualItemRect(item(tree, label));
+        return editor->isVisible() && editor->testAttribute(Qt::WA_WState_Polished) &&
+               row.contains(QPoint(row.center().x(), editor->geometry().center().y())) &&
+               editor->x() >= tree.columnViewportPosition(1);
+    };
+    QTRY_VERIFY(placed(editors[0], "A"));
+    QVERIFY(placed(editors[1], "B"));
+    QVERIFY(placed(editors[3], "D"));
+    QVERIFY(!editors[2]->isVisible());                               // in a collapsed section
+    QVERIFY(!tree.itemWidget(tree.topLevelItem(0), 0)->isVisible()); // the hidden height row
+
+    item(tree, "Shut")->setExpanded(true);
+    QTRY_VERIFY(placed(editors[2], "C"));
+    QVERIFY(placed(editors[3], "D")); // moved down below C
+    // The editor with the focus stays, as Qt keeps it; the others go.
+    QCOMPARE(QApplication::focusWidget(), editors[0]);
+    item(tree, "Open")->setExpanded(false);
+    QTRY_VERIFY(!editors[1]->isVisible());
+    QVERIFY(placed(editors[2], "C"));
 }
 
 QTEST_MAIN(TestParamsTree)
