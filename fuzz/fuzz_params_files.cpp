@@ -1,11 +1,11 @@
 // Parameter files through both serializers' readers, and the simple format's
 // round trip: once a file has been read and written, reading and writing it
 // again changes nothing.
-#include <params_dialog.h>
+#include <params_serializers.h>
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <fuzzer/FuzzedDataProvider.h>

@@ -1,5 +1,7 @@
 #include "track_item.h"
 
+#include <QCache>
+#include <QImage>
 #include <QPainter>
 #include <QStyleOptionGraphicsItem>
 
@@ -26,7 +28,100 @@ inline int floorToInt(double value)
     return whole - (value < whole);
 }
 
+// Points bucketed by a uniform grid over their extent, each bucket in track
+// order: the visible part of the track without a scan.
+struct Grid
+{
+    QRectF extent;
+    int columns = 0;
+    int rows = 0;
+    qreal cellWidth = 1;
+    qreal cellHeight = 1;
+    QVector<int> cellStart; // columns * rows + 1 offsets into `order`
+    QVector<int> order;     // point indices sorted by cell
+};
+
+// One circle as the device pixels the toolkit itself paints for it, kept as
+// one span per row (the circle is convex and drawn in one colour), for each
+// quarter-pixel offset of the point.
+struct Span
+{
+    int dy, x0, x1;
+};
+struct Stamp
+{
+    QVector<Span> spans;
+    int top = 0, bottom = 0, left = 0, right = 0; // extent around the point's pixel
+};
+constexpr int phases = 4; // placeOf divides by shifting
+struct Stamps
+{
+    qreal scaleX = 0;
+    qreal scaleY = 0;
+    Stamp byPhase[phases * phases];
+    bool built[phases * phases] = {};
+};
+
+// Device pixels of the track, drawn for one zoom and kept while it lasts.
+struct Tiles
+{
+    qreal scaleX = 0;
+    qreal scaleY = 0;
+    QPointF offset; // the fraction of a pixel the view is shifted by
+    QCache<quint64, QImage> cache;
+};
+constexpr int tileSize = 256;
+
+// A tile being drawn in this frame.
+struct NewTile
+{
+    int column, row;
+    QImage image;       // null while nothing is drawn on it
+    QVector<int> owner; // per pixel, the last point that falls on it
+    QRgb* bits;         // the image's pixels, rows of tileSize
+};
+
 } // namespace
+
+struct TrackItem::Impl
+{
+    Impl(QVector<QPointF> points, QVector<SurveyPoint> values, qreal radius);
+
+    void buildGrid();
+    void setScale(const DoseScale& scale);
+    QRgb colourOf(int index) const;
+    QVector<int> pointsIn(const QRectF& rect) const;
+    int pointAt(QPointF scenePos, qreal tolerance) const;
+    QRectF markerRect() const;
+    const Stamp& stampFor(int phaseX, int phaseY);
+    void renderTiles(QVector<NewTile>& pending);
+    void paintEach(QPainter* painter, const QVector<int>& indices) const;
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem* option);
+
+    QVector<QPointF> trackPoints;
+    QVector<SurveyPoint> pointValues;
+    qreal markerRadius;
+    QColor markerColour;
+    DoseScale doseScale;
+    QVector<QRgb> pointColours; // empty: all unknown
+    QRectF bounds;
+    Grid grid;
+    Stamps stamps;
+    Tiles tiles;
+};
+
+TrackItem::Impl::Impl(QVector<QPointF> points, QVector<SurveyPoint> values, qreal radius)
+    : trackPoints(std::move(points)), pointValues(std::move(values)),
+      markerRadius(std::max<qreal>(radius, 0)), markerColour(DoseScale::unknownColour())
+{
+    Q_ASSERT(pointValues.isEmpty() || pointValues.size() == trackPoints.size());
+    tiles.cache.setMaxCost(tileCacheKiB);
+    buildGrid();
+    if (!trackPoints.isEmpty()) {
+        const qreal reach = markerRadius + penReach;
+        bounds = grid.extent.adjusted(-reach, -reach, reach, reach);
+    }
+}
 
 TrackItem::TrackItem(QVector<QPointF> points, qreal radius, QGraphicsItem* parent)
     : TrackItem(std::move(points), {}, radius, DoseScale(), parent)
@@ -35,56 +130,81 @@ TrackItem::TrackItem(QVector<QPointF> points, qreal radius, QGraphicsItem* paren
 
 TrackItem::TrackItem(QVector<QPointF> points, QVector<SurveyPoint> values, qreal radius,
                      const DoseScale& scale, QGraphicsItem* parent)
-    : QGraphicsItem(parent), trackPoints(std::move(points)), pointValues(std::move(values)),
-      markerRadius(std::max<qreal>(radius, 0)), markerColour(DoseScale::unknownColour())
+    : QGraphicsItem(parent), d(std::make_unique<Impl>(std::move(points), std::move(values), radius))
 {
-    Q_ASSERT(pointValues.isEmpty() || pointValues.size() == trackPoints.size());
     setFlag(ItemUsesExtendedStyleOption);
-    tiles.cache.setMaxCost(tileCacheKiB);
-    buildGrid();
-    if (!trackPoints.isEmpty()) {
-        const qreal reach = markerRadius + penReach;
-        bounds = grid.extent.adjusted(-reach, -reach, reach, reach);
-    }
     setScale(scale);
 }
 
+TrackItem::~TrackItem() = default;
+
 QRectF TrackItem::boundingRect() const
 {
-    return bounds;
+    return d->bounds;
+}
+
+const QVector<QPointF>& TrackItem::points() const
+{
+    return d->trackPoints;
+}
+
+qreal TrackItem::radius() const
+{
+    return d->markerRadius;
 }
 
 QRectF TrackItem::markerRect() const
+{
+    return d->markerRect();
+}
+
+QRectF TrackItem::Impl::markerRect() const
 {
     return QRectF(-markerRadius, -markerRadius, 2 * markerRadius, 2 * markerRadius);
 }
 
 QPen TrackItem::pen() const
 {
-    return QPen(markerColour);
+    return QPen(d->markerColour);
 }
 
 QBrush TrackItem::brush() const
 {
-    return QBrush(markerColour);
+    return QBrush(d->markerColour);
 }
 
-QRgb TrackItem::colourOf(int index) const
+QRgb TrackItem::Impl::colourOf(int index) const
 {
     // Scale colours are made opaque, so they are already premultiplied.
     return pointColours.isEmpty() ? markerColour.rgba() : pointColours[index];
 }
 
+QColor TrackItem::colourAt(int index) const
+{
+    return QColor::fromRgba(d->colourOf(index));
+}
+
 SurveyPoint TrackItem::value(int index) const
 {
-    if (!pointValues.isEmpty())
-        return pointValues[index];
+    if (!d->pointValues.isEmpty())
+        return d->pointValues[index];
     SurveyPoint unknown;
     unknown.latitude = unknown.longitude = std::numeric_limits<double>::quiet_NaN();
     return unknown;
 }
 
+const DoseScale& TrackItem::scale() const
+{
+    return d->doseScale;
+}
+
 void TrackItem::setScale(const DoseScale& scale)
+{
+    d->setScale(scale);
+    update();
+}
+
+void TrackItem::Impl::setScale(const DoseScale& scale)
 {
     doseScale = scale;
     pointColours.clear();
@@ -97,10 +217,9 @@ void TrackItem::setScale(const DoseScale& scale)
         }
     }
     tiles.cache.clear();
-    update();
 }
 
-void TrackItem::buildGrid()
+void TrackItem::Impl::buildGrid()
 {
     const int count = trackPoints.size();
     if (count == 0)
@@ -143,6 +262,11 @@ void TrackItem::buildGrid()
 
 QVector<int> TrackItem::pointsIn(const QRectF& rect) const
 {
+    return d->pointsIn(rect);
+}
+
+QVector<int> TrackItem::Impl::pointsIn(const QRectF& rect) const
+{
     QVector<int> result;
     if (trackPoints.isEmpty())
         return result;
@@ -184,6 +308,11 @@ QVector<int> TrackItem::pointsIn(const QRectF& rect) const
 
 int TrackItem::pointAt(QPointF scenePos, qreal tolerance) const
 {
+    return d->pointAt(scenePos, tolerance);
+}
+
+int TrackItem::Impl::pointAt(QPointF scenePos, qreal tolerance) const
+{
     if (trackPoints.isEmpty() || !std::isfinite(scenePos.x()) || !std::isfinite(scenePos.y()))
         return -1;
     // A circle covers its outline too; a dot covers only its own place. The
@@ -224,7 +353,7 @@ int TrackItem::pointAt(QPointF scenePos, qreal tolerance) const
     return onTop >= 0 ? onTop : nearest;
 }
 
-const TrackItem::Stamp& TrackItem::stampFor(int phaseX, int phaseY) const
+const Stamp& TrackItem::Impl::stampFor(int phaseX, int phaseY)
 {
     if (stamps.scaleX != tiles.scaleX || stamps.scaleY != tiles.scaleY) {
         stamps = Stamps{};
@@ -254,8 +383,8 @@ const TrackItem::Stamp& TrackItem::stampFor(int phaseX, int phaseY) const
         painter.setTransform(QTransform(stamps.scaleX, 0, 0, stamps.scaleY,
                                         origin + qreal(phaseX) / phases,
                                         origin + qreal(phaseY) / phases));
-        painter.setPen(pen());
-        painter.setBrush(brush());
+        painter.setPen(QPen(markerColour));
+        painter.setBrush(QBrush(markerColour));
         painter.drawEllipse(markerRect());
     }
     // Outlines thinner than a pixel come out faint; a stamp is all or nothing.
@@ -284,7 +413,7 @@ const TrackItem::Stamp& TrackItem::stampFor(int phaseX, int phaseY) const
     return stamp;
 }
 
-void TrackItem::paintEach(QPainter* painter, const QVector<int>& indices) const
+void TrackItem::Impl::paintEach(QPainter* painter, const QVector<int>& indices) const
 {
     const QRectF marker = markerRect();
     QRgb current = 0;
@@ -306,7 +435,7 @@ void TrackItem::paintEach(QPainter* painter, const QVector<int>& indices) const
     }
 }
 
-void TrackItem::renderTiles(QVector<NewTile>& pending) const
+void TrackItem::Impl::renderTiles(QVector<NewTile>& pending)
 {
     // Device pixels here count from the scene origin: a point lies at its
     // position times the scale plus the view's fraction of a pixel.
@@ -412,6 +541,11 @@ void TrackItem::renderTiles(QVector<NewTile>& pending) const
 }
 
 void TrackItem::paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget*)
+{
+    d->paint(painter, option);
+}
+
+void TrackItem::Impl::paint(QPainter* painter, const QStyleOptionGraphicsItem* option)
 {
     if (trackPoints.isEmpty())
         return;

@@ -2,6 +2,7 @@
 // parameter file.
 #include "params_dialog.h"
 #include "params_file_tree.h"
+#include "params_serializers.h"
 
 #include <QApplication>
 #include <QFileInfo>

@@ -1,6 +1,7 @@
 #include "params_file_tree.h"
 
 #include "params_dialog.h"
+#include "params_serializers.h"
 
 #include <QRegularExpression>
 
