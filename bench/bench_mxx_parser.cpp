@@ -4,7 +4,7 @@
 // the speed of a plain byte-at-a-time XOR loop (the check a byte-wise parser
 // computes). A second line, marked '#', gives the ratio against the word-wise
 // XOR the parser itself uses.
-#include <mxx_comm.h>
+#include <mxx_comm_internal.h>
 #include <mxx_xor.h>
 
 #include <arpa/inet.h>

@@ -7,7 +7,7 @@
 #include "fake_comm.h"
 
 #include <mdd_comm.h>
-#include <mxx_comm.h>
+#include <mxx_comm_internal.h>
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -1,7 +1,7 @@
 // Hand-made frames and a record that captures what its receive path dispatches.
 #pragma once
 
-#include <mxx_comm.h>
+#include <mxx_comm_internal.h>
 
 #include <QByteArray>
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include <mdd_comm.h>
-#include <mxx_comm.h>
+#include <mxx_comm_internal.h>
 
 #include <sim/frame_server.h>
 #include <sim/instrument.h>

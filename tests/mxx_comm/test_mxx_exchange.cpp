@@ -3,7 +3,9 @@
 
 #include <QtTest>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 using namespace testing;
 
@@ -246,6 +248,41 @@ private slots:
         sync();
         QCOMPARE(instrument->count(8140), size_t(3));
         QCOMPARE(instrument->count(8141), size_t(1 + MXX_DAMAGED_REPEATS));
+    }
+
+    // Two threads sending the same command on one connection, with events
+    // in between: each takes its turn and gets its own answer, never the
+    // other's, and never waits out a time-out for one the other took.
+    void exchangesOnOneConnectionTakeTurns()
+    {
+        sim::Frame event;
+        event.code = 10003;
+        event.payload = detail::bytes("event");
+        instrument->set_rule(8150, sim::Rule::compute([](const sim::Frame& request) {
+                                        return sim::Answer{request.payload};
+                                    }).preceded_by(event));
+        const int rounds = 2000;
+        std::atomic<int> wrong{0}, failed{0};
+        auto sender = [&](char who) {
+            for (int i = 0; i < rounds; ++i) {
+                const QByteArray mine = who + QByteArray::number(i);
+                char out[16] = {};
+                uint32_t size = 0;
+                const int result = MXX_send_cmd(conn, 8150, mine.constData(), mine.size(), out,
+                                                sizeof out, &size, nullptr, nullptr, 2000, 1);
+                if (result != 0)
+                    ++failed;
+                else if (QByteArray(out, int(size)) != mine)
+                    ++wrong;
+            }
+        };
+        std::thread other(sender, 'b');
+        sender('a');
+        other.join();
+        QCOMPARE(wrong.load(), 0);
+        QCOMPARE(failed.load(), 0);
+        sync();
+        QCOMPARE(instrument->count(8150), size_t(2 * rounds));
     }
 
     void writesOnlyWithoutWait()

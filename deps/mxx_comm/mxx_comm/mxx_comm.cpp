@@ -1,9 +1,13 @@
 #include "mxx_comm.h"
+#include "mxx_comm_internal.h"
 
 #include "mxx_xor.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <stdio.h>
 #include <stdlib.h>
@@ -19,10 +23,6 @@ using mxx::mxxXor;
 const uint8_t kStartMark[4] = {'B', 'R', 'N', 'O'};
 // The longest length field whose frame still fits the receive buffer.
 const int kMaxLengthField = MXX_RX_BUFFER_SIZE - MXX_FRAME_HEADER_SIZE;
-const uint16_t kUsbVendor = 0x1781;
-const uint16_t kUsbProductFtdi = 0x0C44;
-const uint16_t kUsbProductUsb = 0x0C45;
-const uint16_t kUsbProductOther = 0x0C4D;
 
 // Written by datagram answers on the transport's broadcast thread, read on the
 // main thread.
@@ -75,9 +75,24 @@ template <class Use, class T> T withRecord(int conn, T absent, Use use)
     return rec ? use(rec) : absent;
 }
 
-int loadNumTry(const MXX_conn_record* rec)
+// Command exchanges on one connection take turns: arming the reply slot,
+// writing and waiting belong to one thread at a time, so no thread takes
+// another's answer. A turn outlives its connection while an exchange holds it.
+// Under recordsLock.
+std::map<int, std::shared_ptr<std::mutex>> turns;
+std::atomic<bool> takeTurns{true};
+
+// The attempt count of `conn` and its turn (null when it is not open).
+std::pair<int, std::shared_ptr<std::mutex>> exchangeSetting(int conn)
 {
-    return __atomic_load_n(&rec->num_try, __ATOMIC_RELAXED);
+    std::lock_guard<std::mutex> lock(recordsLock);
+    MXX_conn_record* rec = findRecord(conn);
+    if (!rec)
+        return {1, nullptr};
+    std::shared_ptr<std::mutex>& turn = turns[conn];
+    if (!turn)
+        turn = std::make_shared<std::mutex>();
+    return {__atomic_load_n(&rec->num_try, __ATOMIC_RELAXED), turn};
 }
 
 void storeNumTry(MXX_conn_record* rec, int tries)
@@ -341,16 +356,21 @@ int MXX_send_cmd(int conn, uint16_t code, const void* in, int in_size, void* out
 {
     MXX_ASSERT(in_size >= 0 && in_size <= MXX_MAX_CMD_PAYLOAD, "Invalid data size for MXX frame!");
 
+    const auto [num_try, turn] = exchangeSetting(conn);
     // A command is written at least once, whatever the record says.
-    int tries =
-        std::max(1, withRecord(conn, 1, [](MXX_conn_record* rec) { return loadNumTry(rec); }));
+    const int tries = std::max(1, num_try);
 
     uint8_t frame[MXX_MAX_CMD_PAYLOAD + MXX_FRAME_OVERHEAD];
     int frame_size =
         MXX_make_command(frame, code, static_cast<const uint8_t*>(in),
                          static_cast<uint16_t>(in_size), static_cast<uint16_t>(timeout_ms));
+    // Without waiting nothing is armed: probes are written from the receive
+    // path itself, which must never wait for a turn.
     if (!wait)
         return comm_write(conn, frame, frame_size, 0, timeout_ms);
+    std::unique_lock<std::mutex> myTurn;
+    if (turn && takeTurns.load(std::memory_order_relaxed))
+        myTurn = std::unique_lock<std::mutex>(*turn);
 
     uint8_t answer[MXX_ANSWER_BUFFER_SIZE];
     uint8_t failed[MXX_SPECIAL_BUFFER_SIZE];
@@ -388,6 +408,11 @@ int MXX_send_cmd(int conn, uint16_t code, const void* in, int in_size, void* out
     }
     comm_unhook_response(conn);
     return result;
+}
+
+void MXX_set_exchange_turns(int on)
+{
+    takeTurns.store(on != 0, std::memory_order_relaxed);
 }
 
 void MXX_set_cmd_num_try(int conn, int tries)
@@ -449,6 +474,7 @@ int MXX_event_proc(int conn, int kind, const uint8_t* data, int length, void* re
             rec->disconnected(conn, rec->name, rec->user);
         {
             std::lock_guard<std::mutex> lock(recordsLock);
+            turns.erase(conn);
             delete rec;
         }
         return 0;
@@ -595,69 +621,6 @@ int MXX_wait_connected(int conn, int n)
 int MXX_get_conn_state_id(int conn)
 {
     return comm_get_state(conn);
-}
-
-int MXX_make_usb_conn_string(char* out, const char* usb_id, int x)
-{
-    uint16_t product;
-    if (!usb_id)
-        return -1;
-    if (strncmp(usb_id, "USBF", 4) == 0 || strncmp(usb_id, "USBS", 4) == 0)
-        product = kUsbProductFtdi;
-    else if (strncmp(usb_id, "USBU", 4) == 0)
-        product = kUsbProductUsb;
-    else
-        return -1;
-    return comm_make_conn_string_usb(out, usb_id, kUsbVendor, product, x);
-}
-
-int MXX_make_serial_conn_string(char* out, uint16_t port)
-{
-    return comm_make_conn_string_serial(out, port, 115200, 8, 1, 0, 0);
-}
-
-int MXX_make_serial_path_conn_string(char* out, const char* path)
-{
-    return comm_make_conn_string_serial_path(out, path, 115200, 8, 1, 0, 0);
-}
-
-int MXX_make_bt_conn_string(char* out, const char* address, const char* name)
-{
-    return comm_make_conn_string_bt(out, address, name, 0xFFE050, 1, "5823", 0xEA60);
-}
-
-int MXX_make_net_conn_string(char* out, const char* host, uint16_t port)
-{
-    return comm_make_conn_string_net(out, host, port, 1000);
-}
-
-int MXX_append_device_ids(char out[][COMM_STRING_SIZE], int max, int* count,
-                          const char extra[][COMM_STRING_SIZE], int extra_count)
-{
-    *count = std::clamp(*count, 0, std::max(max, 0));
-    // Only as many as still fit behind the entries already listed.
-    int n = std::clamp(extra_count, 0, std::max(max, 0) - *count);
-    if (n > 0)
-        memcpy(out[*count], extra, static_cast<size_t>(n) * COMM_STRING_SIZE);
-    *count += n;
-    return n;
-}
-
-int MXX_list_usb_devices(char out[][COMM_STRING_SIZE], int max, int* count)
-{
-    *count = 0;
-    int result = comm_list_devices_usb(out, max, count, "", "", kUsbVendor, kUsbVendor,
-                                       kUsbProductUsb, kUsbProductOther);
-    if (max <= 0) {
-        *count = 0;
-        return result;
-    }
-    std::vector<char> storage(static_cast<size_t>(max) * COMM_STRING_SIZE);
-    auto ftdi = reinterpret_cast<char(*)[COMM_STRING_SIZE]>(storage.data());
-    int ftdi_count = 0;
-    comm_list_devices_ftdi(ftdi, max, &ftdi_count, kUsbVendor, kUsbProductFtdi);
-    MXX_append_device_ids(out, max, count, ftdi, ftdi_count);
-    return result;
 }
 
 int MXX_bt_is_available()

@@ -60,36 +60,9 @@ typedef int (*MXX_event_handler)(int conn, char* name, MXX_frame* frame, void* u
 typedef int (*MXX_wait_callback_t)(int conn, int a, int b);
 typedef int (*MXX_net_broadcast_handler)(void* data, int length, void* user);
 
-struct MXX_hook
-{
-    uint16_t code;
-    MXX_event_handler handler;
-};
-
-// One per connection: created zeroed by MXX_connect, released after the
-// transport's close call.
-struct MXX_conn_record
-{
-    char name[COMM_STRING_SIZE];
-    int identified;
-    void* user;
-    MXX_frame rx;     // the frame being assembled, from its start mark on
-    int rx_pos;       // bytes stored so far
-    int rx_expected;  // length field of the frame, 0 until its header passed
-    int rx_payload;   // bytes stored after the header
-    uint8_t rx_check; // XOR of the payload bytes stored so far
-    int probe_attempt;
-    int64_t probe_ms; // steady-clock time of the last probe step
-    int num_try;      // attempt count of command exchanges
-    int device_type;
-    MXX_probe_fn probe;
-    MXX_test_fn test;
-    MXX_connected_cb connected;
-    MXX_connection_error_cb connection_error;
-    MXX_disconnected_cb disconnected;
-    int hook_count;
-    MXX_hook hooks[MXX_HOOK_SLOTS]; // the last slot doubles as the catch-all
-};
+// One per connection, kept by the command layer (mxx_comm_internal.h); the
+// public interface names connections by id only.
+struct MXX_conn_record;
 
 struct MXX_message_entry
 {
@@ -124,8 +97,6 @@ void MXX_set_cmd_num_try(int conn, int tries);
 // Receive path and event hooks.
 int MXX_event_proc(int conn, int kind, const uint8_t* data, int length, void* record);
 int MXX_hook_async_event(int conn, uint16_t code, MXX_event_handler handler);
-// The table rules of MXX_hook_async_event applied to one record.
-int MXX_record_hook(MXX_conn_record* record, uint16_t code, MXX_event_handler handler);
 
 // Network discovery.
 int MXX_broadcast_event(uint16_t code, const uint8_t* frame);
@@ -155,6 +126,11 @@ int MXX_make_serial_conn_string(char* out, uint16_t port);
 int MXX_make_serial_path_conn_string(char* out, const char* path);
 int MXX_make_bt_conn_string(char* out, const char* address, const char* name);
 int MXX_make_net_conn_string(char* out, const char* host, uint16_t port);
+// A listed FTDI bridge (USBF or USBS id) as an ftdi connection string at the
+// instruments' line settings; -1, and `out` empty, for any other id.
+int MXX_make_ftdi_conn_string(char* out, const char* usb_id);
+// The text a person reads for a connection string or listed id.
+int MXX_get_devid_string(const char* id, char* text);
 
 // Devices.
 int MXX_list_usb_devices(char out[][COMM_STRING_SIZE], int max, int* count);
