@@ -36,7 +36,7 @@ QString currentText(const QListWidget* list)
 
 } // namespace
 
-namespace {
+namespace connect_dialog {
 namespace detail {
 
 void DirList::suggest(const QString& path)
@@ -50,7 +50,9 @@ void DirList::suggest(const QString& path)
 }
 
 } // namespace detail
-} // namespace
+} // namespace connect_dialog
+
+using connect_dialog::detail::DirList;
 
 ConnectDialog::ConnectDialog(std::shared_ptr<MXXSeeker> seeker, QWidget* parent)
     : QDialog(parent), ui(new Ui_ConnectDialog), seeker(std::move(seeker))
@@ -79,9 +81,9 @@ ConnectDialog::ConnectDialog(std::shared_ptr<MXXSeeker> seeker, QWidget* parent)
     connect(ui->checkbox_net, &QCheckBox::stateChanged, this, &ConnectDialog::checkboxNetStatus);
     connect(ui->checkbox_port, &QCheckBox::stateChanged, this, &ConnectDialog::checkboxPort);
 
-    auto* dirList = new detail::DirList(this);
-    connect(ui->custom_com, &QLineEdit::textChanged, dirList, &detail::DirList::suggest);
-    connect(dirList, &detail::DirList::suggestions, this, &ConnectDialog::updateCOMTab);
+    auto* dirList = new DirList(this);
+    connect(ui->custom_com, &QLineEdit::textChanged, dirList, &DirList::suggest);
+    connect(dirList, &DirList::suggestions, this, &ConnectDialog::updateCOMTab);
     ui->custom_com->setMaxLength(100);
     ui->custom_com->setText(QStringLiteral("/dev/"));
 }
@@ -105,6 +107,11 @@ void ConnectDialog::updateUSBTab()
 {
     std::vector<QString> ids;
     seeker->listUSBDevices(ids);
+    showUSBDevices(std::move(ids));
+}
+
+void ConnectDialog::showUSBDevices(std::vector<QString> ids)
+{
     const QString remembered = currentText(ui->listUSB);
     ui->listUSB->clear();
     for (QString& id : ids) {
@@ -113,16 +120,15 @@ void ConnectDialog::updateUSBTab()
         std::memcpy(buffer, utf8.constData(),
                     static_cast<std::size_t>(qMin(utf8.size(), COMM_STRING_SIZE - 1)));
         char text[COMM_STRING_SIZE] = {};
-        comm_get_devid_string(buffer, text);
+        MXX_get_devid_string(buffer, text);
         const QString shown = madeString(text);
         ui->listUSB->addItem(shown);
         if (shown == remembered)
             ui->listUSB->setCurrentRow(ui->listUSB->count() - 1);
-        if (text[0] == '4') {
-            char made[COMM_STRING_SIZE] = {};
-            comm_make_conn_string_ftdi_serial(made, text, 38400, 8, 1, 0, 0);
+        // An FTDI bridge connects as a serial line at the instrument's settings.
+        char made[COMM_STRING_SIZE] = {};
+        if (MXX_make_ftdi_conn_string(made, buffer) == 0)
             id = madeString(made);
-        }
     }
     connStrings[kUsbTab] = std::move(ids);
 }
@@ -141,7 +147,7 @@ void ConnectDialog::updateCOMTab(const QString& found_path, const QStringList& f
         for (const QString& file : files) {
             const QString path = prefix + file;
             char made[COMM_STRING_SIZE] = {};
-            comm_make_conn_string_serial_path(made, path.toUtf8().constData(), 115200, 8, 1, 0, 0);
+            MXX_make_serial_path_conn_string(made, path.toUtf8().constData());
             strings.push_back(madeString(made));
             paths << path;
         }

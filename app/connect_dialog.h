@@ -27,6 +27,8 @@ public:
     bool execute();
     // The last selected connection string; a cancelled run keeps it.
     const QString& connectionString() const { return connString; }
+    // Lists USB device ids (as the seeker lists them) on the USB tab.
+    void showUSBDevices(std::vector<QString> ids);
 
 public slots:
     void updateUSBTab();

@@ -6,7 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace {
+namespace connect_dialog {
 namespace detail {
 
 // Lists a directory's entries as the serial-port path is typed.
@@ -27,4 +27,4 @@ signals:
 };
 
 } // namespace detail
-} // namespace
+} // namespace connect_dialog

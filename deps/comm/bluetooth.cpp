@@ -1,5 +1,13 @@
-// Bluetooth medium: BlueZ adapter check, inquiry with name look-up on a
-// thread of its own, and RFCOMM stream connections.
+/* Bluetooth medium: BlueZ adapter check, inquiry with name look-up on a
+ * thread of its own, and RFCOMM stream connections.
+ *
+ *   bt:ADDRESS[:CHANNEL[:PIN[:TIMEOUT_MS[:NAME]]]]
+ *       RFCOMM to ADDRESS (six hex pairs), CHANNEL 1-30 (default 1, always
+ *       written): bt:00:11:22:33:44:55:1:5823:60000:My M30.  PIN and
+ *       TIMEOUT_MS may be empty.  NAME is the rest of the string, colons and
+ *       all, and only for display; PIN is kept for the system's pairing
+ *       agent, the library does not pair.
+ */
 #include "comm_internal.h"
 
 #include <bluetooth/bluetooth.h>
@@ -10,6 +18,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -17,6 +26,68 @@
 
 namespace comm {
 namespace {
+
+struct BtParams
+{
+    std::string address; // "00:11:22:33:44:55"
+    int channel = 1;
+    std::string pin;
+    int timeout_ms = 0; // 0: the default
+    std::string name;
+};
+
+bool is_address(const std::string& s)
+{
+    if (s.size() != 17)
+        return false;
+    for (std::size_t i = 0; i < s.size(); ++i)
+        if (i % 3 == 2 ? s[i] != ':' : !std::isxdigit(static_cast<unsigned char>(s[i])))
+            return false;
+    return true;
+}
+
+bool parse(const std::string&, const std::string& rest, BtParams& p)
+{
+    if (rest.size() < 17 || !is_address(rest.substr(0, 17)))
+        return false;
+    p.address = rest.substr(0, 17);
+    if (rest.size() == 17)
+        return true;
+    if (rest[17] != ':')
+        return false;
+    std::vector<std::string> parts = split_fields(rest.substr(18), 4);
+    if (!read_number(parts[0], 1, 30, p.channel))
+        return false;
+    if (parts.size() > 1) {
+        p.pin = parts[1];
+        if (p.pin.size() > 16 || (!p.pin.empty() && !plain_field(p.pin)))
+            return false;
+    }
+    if (parts.size() > 2 && !parts[2].empty() && !read_number(parts[2], 0, 600000, p.timeout_ms))
+        return false;
+    if (parts.size() > 3)
+        p.name = parts[3];
+    return true;
+}
+
+// Empty trailing fields are left out.
+std::string format(const BtParams& p)
+{
+    std::string s = "bt:" + p.address + ':' + std::to_string(p.channel);
+    if (!p.pin.empty() || p.timeout_ms || !p.name.empty())
+        s += ':' + p.pin;
+    if (p.timeout_ms || !p.name.empty())
+        s += ':' + (p.timeout_ms ? std::to_string(p.timeout_ms) : std::string());
+    if (!p.name.empty())
+        s += ':' + p.name;
+    return s;
+}
+
+std::string describe(const BtParams& p)
+{
+    return p.name.empty() ? "Bluetooth " + p.address
+                          : "Bluetooth " + p.name + " (" + p.address + ')';
+}
 
 struct Inquiry
 {
@@ -74,7 +145,7 @@ void run_inquiry(int dev, uint32_t class_of_device, comm_bt_discover_cb_t cb, vo
 class BtLink : public StreamLink<asio::posix::stream_descriptor>
 {
 public:
-    BtLink(asio::io_context& io, const ConnParams& params)
+    BtLink(asio::io_context& io, const BtParams& params)
         : StreamLink(io, true), timer(io), params(params)
     {
     }
@@ -131,19 +202,21 @@ public:
 
 private:
     asio::steady_timer timer;
-    ConnParams params;
+    BtParams params;
     // Set once the attempt has ended or the link closes (see TcpLink).
     std::shared_ptr<bool> settled = std::make_shared<bool>(false);
 };
 
-std::unique_ptr<Link> create(asio::io_context& io, const ConnParams& params)
+std::unique_ptr<Link> create(asio::io_context& io, const BtParams& params)
 {
     return std::make_unique<BtLink>(io, params);
 }
 
+using Functions = MediumFunctions<BtParams, parse, format, describe, create>;
+
 } // namespace
 
-const Medium bt_medium = {"bluetooth", {"bt", nullptr, nullptr}, nullptr, create};
+const Medium bt_medium = Functions::medium("bluetooth", {"bt"});
 
 void bt_stop()
 {
@@ -161,6 +234,28 @@ void bt_stop()
 } // namespace comm
 
 extern "C" {
+
+int comm_make_conn_string_bt(char* out, const char* address, const char* name,
+                             uint32_t class_of_device, int channel, const char* pin, int timeout_ms)
+{
+    (void)class_of_device; // only the inquiry filters by class
+    comm::BtParams p;
+    p.address = address ? address : "";
+    p.name = name ? name : "";
+    p.channel = channel;
+    p.pin = pin ? pin : "";
+    p.timeout_ms = timeout_ms;
+    // A long name is cut rather than losing the connection string.
+    std::size_t fixed = 3 + 17 + 3 + 1 + p.pin.size() + 1 + 6 + 1;
+    if (p.name.size() + fixed >= COMM_STRING_SIZE) {
+        p.name.resize(COMM_STRING_SIZE - 1 > fixed ? COMM_STRING_SIZE - 1 - fixed : 0);
+        while (!p.name.empty() && (static_cast<unsigned char>(p.name.back()) & 0xC0) == 0x80)
+            p.name.pop_back(); // no half UTF-8 character
+        if (!p.name.empty() && (static_cast<unsigned char>(p.name.back()) & 0x80))
+            p.name.pop_back();
+    }
+    return comm::put_conn_string(out, comm::format(p));
+}
 
 int comm_bt_is_available(void)
 {

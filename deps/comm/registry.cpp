@@ -21,20 +21,7 @@
 #include <utility>
 
 namespace comm {
-
-// Picked by the prefix of the connection string; a new medium is one line here.
-const Medium* const media[] = {&tcp_medium, &serial_medium, &ftdi_medium, &usb_medium, &bt_medium};
-
 namespace {
-
-const Medium* find_medium(const std::string& prefix)
-{
-    for (const Medium* m : media)
-        for (const char* p : m->prefixes)
-            if (p && prefix == p)
-                return m;
-    return nullptr;
-}
 
 struct Slot
 {
@@ -466,7 +453,6 @@ template <class Take> int handToWaiter(int id, Take take)
     return 0;
 }
 
-
 } // namespace comm
 
 using comm::ConnPtr;
@@ -513,9 +499,7 @@ int comm_shut(void)
 int comm_check_conn_string(const char* conn_string)
 {
     comm::ConnParams params;
-    if (comm::parse_conn_string(conn_string, params) != 0 || !comm::find_medium(params.prefix))
-        return COMM_ERR_ARG;
-    return 0;
+    return comm::parse_conn_string(conn_string, params);
 }
 
 int comm_connect(int* id, const char* conn_string, comm_handler_t handler, int rx_size,
@@ -526,9 +510,7 @@ int comm_connect(int* id, const char* conn_string, comm_handler_t handler, int r
     comm::ConnParams params;
     if (comm::parse_conn_string(conn_string, params) != 0)
         return COMM_ERR_ARG;
-    const comm::Medium* medium = comm::find_medium(params.prefix);
-    if (!medium)
-        return COMM_ERR_ARG;
+    const comm::Medium* medium = params.medium;
     if (medium->check) {
         int r = medium->check(params);
         if (r != 0)

@@ -1,14 +1,27 @@
-// USB medium: native USB instruments through libusb-1.0: listing by vendor
-// and product, hot-plug reports and bulk transfers on the instrument's
-// interface.  libusb runs its events on a thread of its own; completions are
-// handed to the I/O thread.  Without a USB subsystem (or the rights to it)
-// listing finds nothing and connections fail with an error.
+/* USB medium: native USB instruments through libusb-1.0: listing by vendor
+ * and product, hot-plug reports and bulk transfers on the instrument's
+ * interface.  libusb runs its events on a thread of its own; completions are
+ * handed to the I/O thread.  Without a USB subsystem (or the rights to it)
+ * listing finds nothing and connections fail with an error.
+ *
+ * The ids the listings return are connection strings as they stand:
+ *
+ *   USBU:VVVV:PPPP:LOCATION[:SERIAL]
+ *       A native USB instrument (vendor and product in hex, written in
+ *       capitals): USBU:1781:0C45:3-1.2:C1234.  Bulk transfers on its interface.
+ *   USBF:VVVV:PPPP:LOCATION[:SERIAL]   (USBS is the same)
+ *       An FTDI bridge; connecting opens it as the FTDI medium does, at
+ *       38400 8N1, found by its serial number or else its location.
+ *
+ * An id keeps the prefix it was written with.
+ */
 #include "comm_internal.h"
 
 #include <libusb.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -16,6 +29,47 @@
 
 namespace comm {
 namespace {
+
+bool parse(const std::string& prefix, const std::string& rest, UsbId& id)
+{
+    std::vector<std::string> parts = split_fields(rest);
+    int vid = 0, pid = 0;
+    if (parts.size() < 3 || parts.size() > 4 || parts[0].size() != 4 || parts[1].size() != 4 ||
+        !read_number(parts[0], 0, 0xFFFF, vid, 16) || !read_number(parts[1], 0, 0xFFFF, pid, 16) ||
+        !plain_field(parts[2]) || (parts.size() == 4 && !plain_field(parts[3])))
+        return false;
+    id.prefix = prefix;
+    id.vid = static_cast<uint16_t>(vid);
+    id.pid = static_cast<uint16_t>(pid);
+    id.location = parts[2];
+    if (parts.size() == 4)
+        id.serial = parts[3];
+    return true;
+}
+
+bool is_bridge(const UsbId& id)
+{
+    return id.prefix != "USBU";
+}
+
+std::string hex4(uint16_t v)
+{
+    char b[8];
+    std::snprintf(b, sizeof b, "%04X", v);
+    return b;
+}
+
+std::string format(const UsbId& id)
+{
+    return id.prefix + ':' + hex4(id.vid) + ':' + hex4(id.pid) + ':' + id.location +
+           (id.serial.empty() ? "" : ':' + id.serial);
+}
+
+std::string describe(const UsbId& id)
+{
+    return (is_bridge(id) ? "USB serial bridge " : "USB instrument ") + id.location +
+           (id.serial.empty() ? "" : " (serial " + id.serial + ")");
+}
 
 struct Usb
 {
@@ -78,7 +132,7 @@ std::string string_of(libusb_device* dev, uint8_t index)
 class UsbLink : public Link
 {
 public:
-    UsbLink(asio::io_context& io, const ConnParams& params) : io(io), params(params) {}
+    UsbLink(asio::io_context& io, const UsbId& params) : io(io), params(params) {}
     ~UsbLink() override
     {
         if (transfer)
@@ -236,7 +290,7 @@ private:
     }
 
     asio::io_context& io;
-    ConnParams params;
+    UsbId params;
     libusb_device_handle* handle = nullptr;
     libusb_transfer* transfer = nullptr;
     ReadDone pending;
@@ -247,14 +301,40 @@ private:
     bool closing = false;
 };
 
-std::unique_ptr<Link> create(asio::io_context& io, const ConnParams& params)
+// A listed bridge opens at the instrument's own line settings.
+const SerialLine bridge_line{38400, 8, 1, 0, 0};
+
+std::unique_ptr<Link> create(asio::io_context& io, const UsbId& id)
 {
-    return std::make_unique<UsbLink>(io, params);
+    if (is_bridge(id))
+        return ftdi_link(io, id.location, id.serial, bridge_line);
+    return std::make_unique<UsbLink>(io, id);
 }
+
+using Functions = MediumFunctions<UsbId, parse, format, describe, create>;
 
 } // namespace
 
-const Medium usb_medium = {"usb", {"USBU", nullptr, nullptr}, nullptr, create};
+const Medium usb_medium = Functions::medium("usb", {"USBU", "USBF", "USBS"});
+
+bool read_usb_id(const char* text, UsbId& out)
+{
+    ConnParams c;
+    if (parse_conn_string(text, c) != 0 || c.medium != &usb_medium)
+        return false;
+    out = Functions::of(c);
+    return true;
+}
+
+int put_usb_id(char* out, const char* prefix, uint16_t vid, uint16_t pid,
+               const std::string& location, const std::string& serial)
+{
+    UsbId id{prefix, vid, pid, location, {}};
+    // A serial number with separators or spaces cannot be a field: leave it out.
+    if (serial.find_first_of(": \t") == std::string::npos)
+        id.serial = serial;
+    return put_conn_string(out, format(id));
+}
 
 void usb_start()
 {
@@ -347,20 +427,28 @@ int comm_list_devices_usb(char (*out)[COMM_STRING_SIZE], int max, int* count, co
         if (filter && *filter &&
             comm::string_of(list[i], d.iProduct).find(filter) == std::string::npos)
             continue;
-        comm::ConnParams c;
-        c.kind = comm::MediumKind::usb;
-        c.prefix = d.idProduct == comm::ftdi_pid ? "USBF" : "USBU";
-        c.vid = d.idVendor;
-        c.pid = d.idProduct;
-        c.location = comm::location_of(list[i]);
-        std::string serial = comm::string_of(list[i], d.iSerialNumber);
-        if (serial.find_first_of(": \t") == std::string::npos)
-            c.serial = serial;
-        if (comm::format_conn_string(c, out[*count]) == 0)
+        if (comm::put_usb_id(out[*count], d.idProduct == comm::ftdi_pid ? "USBF" : "USBU",
+                             d.idVendor, d.idProduct, comm::location_of(list[i]),
+                             comm::string_of(list[i], d.iSerialNumber)) == 0)
             ++*count;
     }
     libusb_free_device_list(list, 1);
     return 0;
+}
+
+int comm_make_conn_string_usb(char* out, const char* usb_id, uint16_t vid, uint16_t pid, int flags)
+{
+    (void)flags; // no options yet
+    comm::UsbId given;
+    if (!comm::read_usb_id(usb_id, given)) {
+        // A bare location ("3-1.2") is accepted too.
+        if (!usb_id || !*usb_id || std::strchr(usb_id, ':'))
+            return comm::put_nothing(out);
+        given.location = usb_id;
+    }
+    const char* prefix = pid == comm::ftdi_pid ? "USBF" : "USBU";
+    return comm::put_conn_string(out,
+                                 comm::format({prefix, vid, pid, given.location, given.serial}));
 }
 
 } // extern "C"

@@ -82,6 +82,7 @@ private slots:
     void arrowKeysMoveWithinTheList();
     void networkDiscoveryFindsTheSimulator();
     void bluetoothRows();
+    void usbRows();
 
 private:
     std::unique_ptr<sim::Simulator> simulator;
@@ -371,6 +372,30 @@ void TestConnectDialog::bluetoothRows()
     char expected[COMM_STRING_SIZE] = {};
     MXX_make_bt_conn_string(expected, "66:77:88:99:AA:BB", "");
     QCOMPARE(dialog.connectionString(), QString::fromUtf8(expected));
+}
+
+void TestConnectDialog::usbRows()
+{
+    ConnectDialog dialog(seeker);
+    child<QTabWidget>(dialog, "tabWidget")->setCurrentIndex(0);
+    auto* list = child<QListWidget>(dialog, "listUSB");
+    auto* select = child<QPushButton>(dialog, "connectButton");
+    dialog.showUSBDevices(
+        {"USBU:1781:0C45:3-1.2:C1234", "USBF:1781:0C44:1-4:FT1", "USBS:1781:0C44:2-1"});
+    QCOMPARE(rows(list),
+             (QStringList{"USB instrument 3-1.2 (serial C1234)",
+                          "USB serial bridge 1-4 (serial FT1)", "USB serial bridge 2-1"}));
+    // An instrument is reached by its id, a bridge as a serial line at 38400 8N1.
+    const QString expected[] = {"USBU:1781:0C45:3-1.2:C1234", "ftdi:1-4:38400:8N1",
+                                "ftdi:2-1:38400:8N1"};
+    for (int row = 0; row < 3; ++row) {
+        list->setCurrentRow(row);
+        QVERIFY(runWith(dialog, [&] { select->click(); }));
+        QCOMPARE(dialog.connectionString(), expected[row]);
+    }
+    // A new listing keeps the chosen device current.
+    dialog.showUSBDevices({"USBS:1781:0C44:2-1", "USBU:1781:0C45:3-1.2:C1234"});
+    QCOMPARE(list->currentRow(), 0);
 }
 
 QTEST_MAIN(TestConnectDialog)
