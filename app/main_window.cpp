@@ -32,7 +32,6 @@
 namespace {
 
 const char* const buttonStyle = "padding: 15px;Text-align:left";
-constexpr int kConnected = 2; // transport state of an open link
 
 void showError(QWidget* parent, const QString& text)
 {
@@ -211,7 +210,7 @@ void MainWindow::OnBtnDownloadClicked()
                              100, this);
     progress.setWindowModality(Qt::WindowModal);
     progress.show();
-    if (MXX_get_conn_state_id(dev->connId()) != kConnected) {
+    if (MXX_get_conn_state_id(dev->connId()) != COMM_STATE_OPEN) {
         showError(this, QStringLiteral("Device not connected!"));
         return;
     }
@@ -220,30 +219,35 @@ void MainWindow::OnBtnDownloadClicked()
         dev->disconnect();
         return;
     }
-    m17->getSerial();
     progress.setLabelText(QStringLiteral("Downloading data..."));
     progress.setValue(10);
     QCoreApplication::processEvents();
 
+    // Everything that waits on the instrument runs on the download's own
+    // thread; this one only draws what arrives, and Cancel or closing the
+    // window ends the download after the exchange under way.
     const QDateTime now = QDateTime::currentDateTime();
-    SurveyDownload download(*m30, dev->connId(), period.oldest(now));
-    if (!download.fetchIndices()) {
-        showError(this, QStringLiteral("Download survey indices failed!"));
-        return;
-    }
-    const int count = static_cast<int>(download.indices().size());
-    if (download.listCut())
-        std::printf("The index list was cut at %d records.\n", count);
-    std::printf("Downloading %d records.\n", count);
-    std::fflush(stdout);
+    SurveyDownload run(*m30, dev->connId(), period.oldest(now));
+    download = &run;
+    QObject::connect(&progress, &QProgressDialog::canceled, this, [&run] { run.stop(); });
     TOrvisk* orvisk = ui->Orvisk;
-    orvisk->clearTrack();
-    surveyPoints.clear();
     DaysBefore daysBefore(now);
-    // Records are drawn here while the next ones are on their way; the modal
-    // progress dialog processes events when its value moves, and the window
-    // is kept alive every 20 ms between.
-    const SurveyDownload::End end = download.fetchRecordsAhead(
+    int count = 0;
+    bool listed = false;
+    const SurveyDownload::End end = run.fetchAhead(
+        [&](bool ok) {
+            listed = ok;
+            if (!ok)
+                return false;
+            count = static_cast<int>(run.indices().size());
+            if (run.listCut())
+                std::printf("The index list was cut at %d records.\n", count);
+            std::printf("Downloading %d records.\n", count);
+            std::fflush(stdout);
+            orvisk->clearTrack();
+            surveyPoints.clear();
+            return !progress.wasCanceled();
+        },
         [&](int i, const SurveyRecord* record) {
             if (record) {
                 std::printf("%d %d\n", daysBefore(record->time), lastDaysValue);
@@ -257,11 +261,13 @@ void MainWindow::OnBtnDownloadClicked()
                 progress.setValue(percent);
             return !progress.wasCanceled();
         },
-        [&] {
-            QCoreApplication::processEvents();
-            return !progress.wasCanceled();
-        },
-        20);
+        [&] { return !progress.wasCanceled(); });
+    download = nullptr;
+    if (!listed) {
+        if (end == SurveyDownload::End::NotListed)
+            showError(this, QStringLiteral("Download survey indices failed!"));
+        return;
+    }
     progress.setValue(100);
     QCoreApplication::processEvents();
     orvisk->createScene(trackR);
@@ -275,7 +281,7 @@ void MainWindow::OnBtnDownloadClicked()
         }
         orvisk->centerOn((low + high) / 2);
     }
-    ReportDownload(download, static_cast<int>(end));
+    ReportDownload(run, static_cast<int>(end));
 }
 
 // What did not arrive is said once, on standard output with the record
@@ -384,6 +390,9 @@ void MainWindow::OnBtnQuitClicked()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    // A download under way ends after its current exchange; the window goes now.
+    if (download)
+        download->stop();
     SaveState();
     event->accept();
 }

@@ -74,4 +74,5 @@ private:
     int status = 0;
     QString mapFolder;
     std::vector<SurveyPoint> surveyPoints;
+    SurveyDownload* download = nullptr; // while one runs: closing the window stops it
 };

@@ -4,66 +4,12 @@
 #include <mxx_bytes.h>
 #include <mxx_comm.h>
 
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <cmath>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
 #include <thread>
-
-namespace {
-
-// The bytes a record needs for its header and `count` points: the last entry
-// of a full record has room for 28 of its 32 bytes, all that is read of it.
-constexpr int kPointBytesRead = 28;
-int recordBytesNeeded(uint32_t count)
-{
-    return count == 0 ? M30_SURVEY_POINT_COUNT + 4
-                      : M30_SURVEY_POINTS + M30_SURVEY_POINT_SIZE * int(count - 1) + kPointBytesRead;
-}
-static_assert(M30_SURVEY_POINTS + M30_SURVEY_POINT_SIZE * (M30_SURVEY_MAX_POINTS - 1) +
-                      kPointBytesRead ==
-                  M30_SURVEY_RECORD_SIZE,
-              "a full record ends with the bytes read of its last point");
-
-} // namespace
-
-std::optional<SurveyRecord> decodeSurveyRecord(const char* bytes, int size, uint32_t index)
-{
-    if (size < recordBytesNeeded(0))
-        return std::nullopt;
-    const uint32_t count = MXX_get_u32(bytes + M30_SURVEY_POINT_COUNT);
-    if (count > M30_SURVEY_MAX_POINTS || size < recordBytesNeeded(count))
-        return std::nullopt;
-    SurveyRecord r;
-    r.index = index;
-    r.time = MXX_get_u32(bytes + M30_SURVEY_TIME);
-    for (uint32_t j = 0; j < count; ++j) {
-        const char* p = bytes + M30_SURVEY_POINTS + M30_SURVEY_POINT_SIZE * j;
-        if (MXX_get_u32(p) == 0)
-            continue;
-        SurveyPoint point;
-        point.latitude = MXX_get_f32(p + 4);
-        point.longitude = MXX_get_f32(p + 8);
-        if (!SurveyPoint::isPosition(point.latitude, point.longitude)) {
-            ++r.impossible;
-            continue;
-        }
-        const float altitude = MXX_get_f32(p + 12), doseRate = MXX_get_f32(p + 16);
-        if (std::isfinite(altitude))
-            point.altitude = altitude;
-        if (SurveyPoint::isDoseRate(doseRate))
-            point.doseRate = doseRate;
-        point.time = MXX_get_u32(p + 20);
-        point.cps = MXX_get_u16(p + 24);
-        point.satellites = static_cast<uint8_t>(p[26]);
-        point.hdop10 = static_cast<uint8_t>(p[27]);
-        r.points.push_back(point);
-    }
-    return r;
-}
 
 int DaysBefore::operator()(uint32_t time)
 {
@@ -110,7 +56,7 @@ bool SurveyDownload::fetchIndices()
 
 bool SurveyDownload::linkOpen() const
 {
-    return MXX_get_conn_state_id(m_connection) == kConnected;
+    return MXX_get_conn_state_id(m_connection) == COMM_STATE_OPEN;
 }
 
 bool SurveyDownload::fetchRecord(uint32_t index, SurveyRecord& record)
@@ -178,66 +124,68 @@ SurveyDownload::End SurveyDownload::endEarly(End end, int next)
     return end;
 }
 
-SurveyDownload::End SurveyDownload::fetchRecordsAhead(const RecordSeen& seen,
-                                                      const std::function<bool()>& idle, int idleMs)
+SurveyDownload::End SurveyDownload::fetchAhead(const Listed& listed, const RecordSeen& seen,
+                                               const std::function<bool()>& idle, int idleMs)
 {
-    struct Fetched
-    {
-        int position;
-        bool ok;
-        SurveyRecord record;
-    };
-    std::mutex mutex;
-    std::condition_variable arrived;
-    std::deque<Fetched> queue;
-    bool finished = false;
+    // The fetcher's results are posted to this object, so they are handled on
+    // the calling thread, in the order they came, between its other events.
+    QObject receiver;
+    QEventLoop loop;
+    bool refused = false, finished = false;
     End end = End::Complete;
-    std::atomic<bool> stop{false};
+    auto refuse = [&] {
+        refused = true;
+        stop();
+    };
+    auto post = [&receiver](auto&& work) {
+        QMetaObject::invokeMethod(&receiver, std::forward<decltype(work)>(work),
+                                  Qt::QueuedConnection);
+    };
 
     std::thread fetcher([&] {
-        const End fetched = fetchRecords([&](int position, const SurveyRecord* record) {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                queue.push_back({position, record != nullptr, record ? *record : SurveyRecord{}});
-            }
-            arrived.notify_one();
-            return !stop.load();
-        });
-        {
-            std::lock_guard<std::mutex> lock(mutex);
+        End fetched = End::Complete;
+        const bool ok = !listed || fetchIndices();
+        if (listed)
+            post([&, ok] {
+                if (!listed(ok))
+                    refuse();
+            });
+        if (!ok)
+            fetched = stopped() ? End::Cancelled : End::NotListed;
+        else
+            fetched = fetchRecords([&](int position, const SurveyRecord* record) {
+                post([&, position, got = record != nullptr,
+                      kept = record ? *record : SurveyRecord{}] {
+                    if (!seen(position, got ? &kept : nullptr))
+                        refuse();
+                });
+                return !stopped();
+            });
+        post([&, fetched] {
             end = fetched;
             finished = true;
-        }
-        arrived.notify_one();
+            loop.quit();
+        });
     });
 
-    using Clock = std::chrono::steady_clock;
-    const auto period = std::chrono::milliseconds(idleMs);
-    auto lastIdle = Clock::now();
-    bool refused = false;
-    for (;;) {
-        std::deque<Fetched> batch;
-        bool done = false;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            arrived.wait_for(lock, period, [&] { return !queue.empty() || finished; });
-            batch.swap(queue);
-            done = finished;
-        }
-        // Whatever arrived is handled, even after a refusal: nothing fetched is lost.
-        for (Fetched& f : batch)
-            if (!seen(f.position, f.ok ? &f.record : nullptr))
-                refused = true;
-        if (Clock::now() - lastIdle >= period) {
-            if (idle && !idle())
-                refused = true;
-            lastIdle = Clock::now();
-        }
-        if (refused)
-            stop = true;
-        if (done && batch.empty())
-            break;
+    QTimer ticks;
+    if (idle) {
+        QObject::connect(&ticks, &QTimer::timeout, &receiver, [&] {
+            if (!idle())
+                refuse();
+        });
+        ticks.start(idleMs);
     }
+    // Quitting ends every event loop, this one too: the download then ends
+    // after the exchange under way.
+    if (!finished)
+        loop.exec();
+    ticks.stop();
+    if (!finished)
+        stop();
     fetcher.join();
-    return refused && end != End::LinkLost && end != End::InstrumentSilent ? End::Cancelled : end;
+    // Whatever arrived is handled, even after a refusal: nothing fetched is lost.
+    QCoreApplication::sendPostedEvents(&receiver);
+    // A refusal that came after the fetcher's last record ends it as cancelled.
+    return refused && (end == End::Complete || end == End::PeriodEnded) ? End::Cancelled : end;
 }

@@ -1,7 +1,7 @@
 #include "dose_scale.h"
 
 #include "map_settings.h"
-#include "survey_point.h"
+#include <survey_point.h>
 
 #include <algorithm>
 #include <cmath>

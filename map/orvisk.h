@@ -7,7 +7,7 @@
 #include "dose_scale.h"
 #include "geodesic_line.h"
 #include "proj_adapter.h"
-#include "survey_point.h"
+#include <survey_point.h>
 
 #include <QGraphicsScene>
 #include <QGraphicsView>

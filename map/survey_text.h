@@ -1,7 +1,7 @@
 // How the window and the map write a survey point's values for a person.
 #pragma once
 
-#include "survey_point.h"
+#include <survey_point.h>
 
 #include <QString>
 

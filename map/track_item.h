@@ -3,7 +3,7 @@
 #pragma once
 
 #include "dose_scale.h"
-#include "survey_point.h"
+#include <survey_point.h>
 
 #include <QColor>
 #include <QGraphicsItem>

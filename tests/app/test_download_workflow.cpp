@@ -355,6 +355,73 @@ private slots:
                      QStringList{
                          QStringLiteral("%1 of 10 records could not be downloaded.").arg(skipped)});
     }
+
+    // An instrument that falls silent after Connect never stalls the window:
+    // its events go on, and Cancel ends the download within the one exchange
+    // under way, with nothing reported as failed and the track as it was.
+    void aSilentInstrumentLeavesTheWindowFree()
+    {
+        sim::Simulator s(options(5));
+        s.start();
+        QSettings().setValue("ConnectionString", tcpString(s));
+        MainWindow w;
+        connectTo(w);
+        sim::Instrument& instrument = *s.instruments()[0].instrument;
+        instrument.set_rule(8410, sim::Rule::silence());
+        instrument.clear_log();
+        QTimer cancel;
+        cancel.setSingleShot(true);
+        connect(&cancel, &QTimer::timeout, [] {
+            if (auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget()))
+                progress->findChild<QPushButton*>()->click();
+        });
+        // The timer fires only if the window's events run while the list is awaited.
+        answerPeriodDialog([&](DownloadDialog* d) {
+            cancel.start(300);
+            return chooseAll(d);
+        });
+        click(w, "btnDownload");
+        QVERIFY2(messages.isEmpty(), qPrintable(messages.join(";")));
+        QCOMPARE(instrument.count(8410), std::size_t(1));
+        QCOMPARE(w.map()->getTrackLen(), 0);
+    }
+
+    // Closing the window during a download ends it after the exchange under
+    // way: the click returns, what arrived is drawn, and the rest never asked
+    // for. Closing the last window quits the application, which ends every
+    // event loop: this test comes last.
+    void closingEndsADownload()
+    {
+        sim::SimOptions o = options(200);
+        o.faults.latency = std::chrono::milliseconds(5);
+        sim::Simulator s(o);
+        s.start();
+        QSettings().setValue("ConnectionString", tcpString(s));
+        MainWindow w;
+        w.show();
+        connectTo(w);
+        sim::Instrument& instrument = *s.instruments()[0].instrument;
+        answerPeriodDialog(chooseAll);
+        QTimer::singleShot(0, [&] {
+            // Once the first records are drawn.
+            auto* poll = new QTimer(&w);
+            connect(poll, &QTimer::timeout, [&, poll] {
+                if (w.survey().empty())
+                    return;
+                poll->stop();
+                w.close();
+            });
+            poll->start(5);
+        });
+        click(w, "btnDownload");
+        QVERIFY(!w.isVisible());
+        QVERIFY(!w.survey().empty());
+        const std::size_t asked = instrument.count(8411);
+        QVERIFY2(asked < 100, qPrintable(QString::number(asked)));
+        QTest::qWait(100);
+        QCOMPARE(instrument.count(8411), asked); // nothing after the download ended
+        QVERIFY(messages.isEmpty());
+    }
 };
 
 QTEST_MAIN(TestDownloadWorkflow)
