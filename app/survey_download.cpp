@@ -145,14 +145,15 @@ SurveyDownload::End SurveyDownload::fetchAhead(const Listed& listed, const Recor
     std::thread fetcher([&] {
         End fetched = End::Complete;
         const bool ok = !listed || fetchIndices();
+        // Judged before the caller hears of it: its answer may stop the download.
+        if (!ok)
+            fetched = stopped() ? End::Cancelled : End::NotListed;
         if (listed)
             post([&, ok] {
                 if (!listed(ok))
                     refuse();
             });
-        if (!ok)
-            fetched = stopped() ? End::Cancelled : End::NotListed;
-        else
+        if (ok)
             fetched = fetchRecords([&](int position, const SurveyRecord* record) {
                 post([&, position, got = record != nullptr,
                       kept = record ? *record : SurveyRecord{}] {

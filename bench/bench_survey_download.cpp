@@ -6,13 +6,15 @@
 // Prints "download <case>: ratio <x>", x being the host's time over the bare
 // client's. The two run in interleaved blocks of records, so that load from
 // elsewhere on the machine hits both alike; the ratio is the median of the
-// blocks'.
+// blocks'. Then "exchange lock: ratio <x>": the host's download with the
+// exchanges on a connection taking turns against the same without.
 #include "bench_socket.h"
 
 #include <m30_protocol.h>
 #include <mdd_comm.h>
 #include <mxx_bytes.h>
 #include <mxx_comm.h>
+#include <mxx_comm_internal.h>
 #include <mxx_device.h>
 
 #include <sim/frame_server.h>
@@ -202,6 +204,51 @@ bool run(const char* name, std::chrono::milliseconds latency)
     return true;
 }
 
+// The price of the turn-taking: the same records downloaded in blocks with
+// the exchange turns on and off in turn.
+bool runTurns()
+{
+    Instruments sims(std::chrono::milliseconds(0));
+    MXXDevice device;
+    auto m30 = std::make_shared<M30Protocol>();
+    if (!connectDevice(device, sims.hostPort) || !device.registerProtocol(m30)) {
+        std::fprintf(stderr, "exchange lock: no connection to the simulator\n");
+        return false;
+    }
+    std::vector<uint32_t> indices(10000);
+    int count = 0;
+    if (!m30->txBuffDownload(1, 0, 1, 10000, 0, 0, &count, nullptr, nullptr,
+                             reinterpret_cast<char*>(indices.data()), 40000, nullptr) ||
+        count != int(kRecords))
+        return false;
+    std::vector<char> record(M30_SURVEY_RECORD_SIZE);
+    auto fetch = [&](int i) {
+        int scratch = 0;
+        return m30->txBuffDownload(3, 0, int(indices[std::size_t(count - 1 - i)]), 1, 0, 0,
+                                   &scratch, nullptr, nullptr, record.data(), int(record.size()),
+                                   nullptr);
+    };
+    std::vector<double> ratios;
+    const int perBlock = count / kBlocks;
+    double total = 0;
+    for (int b = 0; b < kBlocks || total < 1.0; ++b) { // a second at least
+        double t[2];
+        for (int turns : {1, 0}) {
+            MXX_set_exchange_turns(turns);
+            int i = (b % kBlocks) * perBlock;
+            t[turns] = seconds([&] { return fetch(i++); }, perBlock);
+        }
+        if (t[0] < 0 || t[1] < 0)
+            return false;
+        total += t[0] + t[1];
+        ratios.push_back(t[1] / t[0]);
+    }
+    MXX_set_exchange_turns(1);
+    std::printf("exchange lock: ratio %.3f\n", median(ratios));
+    device.disconnect();
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -212,7 +259,7 @@ int main(int argc, char** argv)
         return 1;
     }
     const bool ok = run("latency1", std::chrono::milliseconds(1)) &&
-                    run("loopback", std::chrono::milliseconds(0));
+                    run("loopback", std::chrono::milliseconds(0)) && runTurns();
     MXX_shut();
     return ok ? 0 : 1;
 }
