@@ -44,7 +44,7 @@ struct Fixture
         fake_comm::deliver(device.connId(), COMM_EV_DATA, identity.data(),
                            static_cast<int>(identity.size()));
         QCoreApplication::processEvents();
-        if (device.type() != 12 || !device.registerProtocol(protocol))
+        if (device.type() != MXX_TYPE_M30 || !device.registerProtocol(protocol))
             std::abort();
         auto spectrum = [this](std::shared_ptr<Spectrum> s) {
             if (!s)

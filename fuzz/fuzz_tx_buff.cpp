@@ -6,6 +6,8 @@
 #include "fake_comm.h"
 #include "frames.h"
 
+#include <mxx_comm_internal.h>
+
 #include <m30_protocol.h>
 #include <survey_download.h>
 

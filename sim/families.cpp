@@ -6,26 +6,61 @@ namespace sim {
 
 namespace detail {
 
-// In the order identification tests them: M48 before the one-character
-// prefixes, M17 (any serial) after them.
+// How the simulator poses as each family: the query it answers, the serial
+// it starts from, and whether it speaks the M30 set and sends its events.
+struct Posing
+{
+    int type;
+    Pose pose;
+    const char* default_serial;
+    bool m30_like;
+};
+
+constexpr Posing kPosings[] = {
+    {MXX_TYPE_M48, Pose::identity, "ZN-714KA", false},
+    {MXX_TYPE_M38, Pose::identity, "G3800001", false},
+    {MXX_TYPE_M36, Pose::identity, "F3600001", true},
+    {MXX_TYPE_M34, Pose::identity, "E3400001", true},
+    {MXX_TYPE_M32, Pose::identity, "D3200001", false},
+    {MXX_TYPE_M30, Pose::identity, "C3000001", true},
+    {MXX_TYPE_M28, Pose::identity, "B2800001", true},
+    {MXX_TYPE_M26, Pose::identity, "82600001", false},
+    {MXX_TYPE_M24, Pose::identity, "72400001", false},
+    {MXX_TYPE_M22, Pose::identity, "62200001", false},
+    {MXX_TYPE_M21, Pose::identity, "A2100001", false},
+    {MXX_TYPE_M20, Pose::identity, "52000001", false},
+    {MXX_TYPE_M18, Pose::identity, "21800001", false},
+    {MXX_TYPE_M17, Pose::identity, "Z1700001", false},
+    {MXX_TYPE_M16, Pose::m16, "16000001", false},
+    {MXX_TYPE_M15, Pose::m15, "15000001", false},
+    {MXX_TYPE_MVD, Pose::mvd, "V0000001", false},
+};
+
+constexpr const char* or_empty(const char* text)
+{
+    return text ? text : "";
+}
+
+constexpr const Posing& posing(int type)
+{
+    for (const Posing& p : kPosings)
+        if (p.type == type)
+            return p;
+    throw "every family identification knows needs a posing"; // at compile time
+}
+
+// The families of the command layer's table (mxx_families.def), in the order
+// identification tests them: M48 before the one-character prefixes, M17 (any
+// serial) after them. Those whose answer is not looked at have no prefix.
 constexpr FamilyInfo kFamilies[] = {
-    {"M48", 72, Pose::identity, "ZN-714KA", "ZN-714KA", false},
-    {"M38", 16, Pose::identity, "G", "G3800001", false},
-    {"M36", 15, Pose::identity, "F", "F3600001", true},
-    {"M34", 14, Pose::identity, "E", "E3400001", true},
-    {"M32", 13, Pose::identity, "D", "D3200001", false},
-    {"M30", 12, Pose::identity, "C", "C3000001", true},
-    {"M28", 11, Pose::identity, "B", "B2800001", true},
-    {"M26", 9, Pose::identity, "8", "82600001", false},
-    {"M24", 8, Pose::identity, "7", "72400001", false},
-    {"M22", 6, Pose::identity, "6", "62200001", false},
-    {"M21", 10, Pose::identity, "A", "A2100001", false},
-    {"M20", 5, Pose::identity, "5", "52000001", false},
-    {"M18", 4, Pose::identity, "2", "21800001", false},
-    {"M17", 3, Pose::identity, "", "Z1700001", false},
-    {"M16", 2, Pose::m16, "", "16000001", false},
-    {"M15", 1, Pose::m15, "", "15000001", false},
-    {"MVD", 255, Pose::mvd, "", "V0000001", false},
+#define MXX_FAMILY(name, type_id, in_walk, query, writes, timeout, answer, prefix, ...)            \
+    {#name,                                                                                        \
+     type_id,                                                                                      \
+     posing(type_id).pose,                                                                         \
+     or_empty(prefix),                                                                             \
+     posing(type_id).default_serial,                                                               \
+     posing(type_id).m30_like},
+#include "deps/mxx_comm/mxx_comm/mxx_families.def"
 };
 
 std::string upper(std::string s)
@@ -53,7 +88,13 @@ const FamilyInfo& family_of_serial(const std::string& serial)
         if (f.pose == Pose::identity && serial.compare(0, prefix.size(), prefix) == 0)
             return f;
     }
-    return *find_family("M17");
+    return *find_family(MXX_family_name(MXX_TYPE_M17));
+}
+
+int family_type(const std::string& name)
+{
+    const FamilyInfo* f = find_family(name);
+    return f ? f->type : MXX_TYPE_NONE;
 }
 
 std::string family_names()

@@ -3,6 +3,8 @@
 
 #include "sim/instrument.h"
 
+#include "deps/mxx_comm/mxx_comm/mxx_family_id.h"
+
 #include <string>
 
 namespace sim {
@@ -10,7 +12,7 @@ namespace sim {
 struct FamilyInfo
 {
     const char* name;
-    int type;                  // the device type id identification yields
+    int type;                  // the device type id identification yields: MXX_TYPE_<name>
     Pose pose;                 // which query it answers
     const char* serial_prefix; // identity families: what the serial must begin with
     const char* default_serial;
@@ -22,6 +24,8 @@ struct FamilyInfo
 const FamilyInfo* find_family(const std::string& name);
 // The family an identity answer with this serial identifies as.
 const FamilyInfo& family_of_serial(const std::string& serial);
+// The type id of a family find_family knows, else MXX_TYPE_NONE.
+int family_type(const std::string& name);
 // The names find_family accepts, separated by spaces.
 std::string family_names();
 

@@ -3,6 +3,7 @@
 #include "sim/bytes.h"
 #include "sim/commands.h"
 #include "sim/events.h"
+#include "sim/families.h"
 #include "sim/model.h"
 
 #include <algorithm>
@@ -413,14 +414,15 @@ FamilySet install_family_set(const std::string& family, Instrument& instrument, 
 {
     FamilySet set;
     set.family = family;
+    const int type = family_type(family);
     auto plain = std::make_shared<detail::PlainSet>();
-    if (family == "M24") {
+    if (type == MXX_TYPE_M24) {
         set.items = std::make_shared<ItemStore>();
         set.items->install(instrument, set.items);
-    } else if (family == "M26" || family == "M32") {
+    } else if (type == MXX_TYPE_M26 || type == MXX_TYPE_M32) {
         set.files = std::make_shared<FileStore>();
         set.files->install(instrument, set.files);
-        if (family == "M26") {
+        if (type == MXX_TYPE_M26) {
             set.m26 = std::make_shared<M26State>(seed);
             set.m26->install(*set.files, set.m26);
         } else {
@@ -430,17 +432,17 @@ FamilySet install_family_set(const std::string& family, Instrument& instrument, 
             plain->special = detail::m32_answer;
             detail::install_plain(instrument, kM32Commands, plain);
         }
-    } else if (family == "M28") {
+    } else if (type == MXX_TYPE_M28) {
         detail::trim_m30_set(instrument, &SharedRow::m28);
         plain->pairs = {{m28::set_date, m28::get_date}, {m28::set_time, m28::get_time}};
         plain->special = detail::m28_answer;
         detail::install_plain(instrument, kM28Commands, plain);
-    } else if (family == "M34") {
+    } else if (type == MXX_TYPE_M34) {
         detail::trim_m30_set(instrument, &SharedRow::m34);
         plain->pairs = {{m34::set_assay_depth, m34::get_current_pallet_depth}};
         plain->special = detail::m34_answer;
         detail::install_plain(instrument, kM34Commands, plain);
-    } else if (family == "M36") {
+    } else if (type == MXX_TYPE_M36) {
         detail::trim_m30_set(instrument, &SharedRow::m36);
         plain->special = detail::m36_answer;
         detail::install_plain(instrument, kM36Commands, plain);
@@ -480,13 +482,14 @@ std::vector<Frame> FamilySet::adapt(std::vector<Frame> frames) const
                                                 10013, 10014, 10009, 10015};
     static const std::set<std::uint16_t> m28 = {10002, 10003, 10005, 10004, 10006, 10007,
                                                 10010, 10011, 10012, 10013, 10014, 10015};
+    const int type = family_type(family);
     std::vector<Frame> out;
     for (Frame& f : frames) {
-        if (family == "M34" && f.code == 10017)
+        if (type == MXX_TYPE_M34 && f.code == 10017)
             continue;
-        if (family == "M36" && !m36.count(f.code))
+        if (type == MXX_TYPE_M36 && !m36.count(f.code))
             continue;
-        if (family == "M28") {
+        if (type == MXX_TYPE_M28) {
             if (!m28.count(f.code))
                 continue;
             if (f.code == 10002 && f.payload.size() >= 2 && f.payload[0] == 4)

@@ -2,6 +2,7 @@
 
 #include "sim/bytes.h"
 #include "sim/events.h"
+#include "sim/families.h"
 #include "sim/model.h"
 
 #include <algorithm>
@@ -42,20 +43,21 @@ constexpr std::size_t kFileHeader = 40, kFileName = 32, kFileChunk = 4000;
 
 struct TableFamily
 {
-    const char* family;
+    int family; // MXX_TYPE_<family>
     const CommandSpec* commands;
     std::size_t count;
 };
 
-template <std::size_t N> constexpr TableFamily set_of(const char* family, const CommandSpec (&t)[N])
+template <std::size_t N> constexpr TableFamily set_of(int family, const CommandSpec (&t)[N])
 {
     return {family, t, N};
 }
 
 constexpr TableFamily kSets[] = {
-    set_of("M15", kM15Commands), set_of("M16", kM16Commands), set_of("M18", kM18Commands),
-    set_of("M20", kM20Commands), set_of("M21", kM21Commands), set_of("M22", kM22Commands),
-    set_of("M38", kM38Commands),
+    set_of(MXX_TYPE_M15, kM15Commands), set_of(MXX_TYPE_M16, kM16Commands),
+    set_of(MXX_TYPE_M18, kM18Commands), set_of(MXX_TYPE_M20, kM20Commands),
+    set_of(MXX_TYPE_M21, kM21Commands), set_of(MXX_TYPE_M22, kM22Commands),
+    set_of(MXX_TYPE_M38, kM38Commands),
 };
 
 bool starts_with(const std::string& s, const std::string& prefix)
@@ -201,7 +203,7 @@ struct FamilyState
             put32(b, 3);
             if (size >= 8)
                 put32(b + 4, 1);
-        } else if (name == "get_log_list" && std::string(set->family) == "M18") {
+        } else if (name == "get_log_list" && set->family == MXX_TYPE_M18) {
             const std::uint32_t sizes[] = {64, 512, 512, 256, 4160, 4160};
             for (std::size_t i = 0; i < 6; ++i) { // entries, capacity, entry size, oldest
                 put32(b + 16 * i, 3);
@@ -318,21 +320,21 @@ SpectrumValues spectrum_values(std::mt19937& rng, std::uint32_t live, std::uint3
     return v;
 }
 
-std::vector<Frame> events_of(const std::string& family, std::uint32_t seed, std::uint32_t n)
+std::vector<Frame> events_of(int family, std::uint32_t seed, std::uint32_t n)
 {
     std::mt19937 rng(seed * 7919u + n);
     const std::uint32_t live = 5 * (n % 60 + 1); // the spectra accumulate, then start afresh
-    if (family == "M15" || (family == "M16" && n % 2))
+    if (family == MXX_TYPE_M15 || (family == MXX_TYPE_M16 && n % 2))
         return {probe_spectrum_event(spectrum_values(rng, live, n, 1024))};
-    if (family == "M16") { // Geiger total, neutron total, seconds
+    if (family == MXX_TYPE_M16) { // Geiger total, neutron total, seconds
         Frame f{2031, 0, 0, Bytes(12, 0)};
         put32(f.payload.data(), 2 * n + rng() % 3);
         put32(f.payload.data() + 8, n);
         return {f};
     }
-    if (family == "M22")
+    if (family == MXX_TYPE_M22)
         return {m22_spectrum_event(spectrum_values(rng, live, n, 1024), 1, 0, 0, 700)};
-    if (family == "M38") {
+    if (family == MXX_TYPE_M38) {
         std::vector<Frame> frames{m38_spectrum_event(spectrum_values(rng, live, n, 1024),
                                                      spectrum_values(rng, live, n, 256))};
         if (n % 4 == 0) // sample count, then 16-bit samples of a pulse
@@ -353,9 +355,10 @@ std::vector<Frame> events_of(const std::string& family, std::uint32_t seed, std:
 
 void install_table_family(Instrument& instrument, const std::string& family)
 {
+    const int type = family_type(family);
     const TableFamily* set = nullptr;
     for (const TableFamily& t : kSets)
-        set = family == t.family ? &t : set;
+        set = type == t.family ? &t : set;
     if (!set)
         return;
     auto state = std::make_shared<FamilyState>();
@@ -419,16 +422,24 @@ Frame m38_spectrum_event(const SpectrumValues& v1024, const SpectrumValues& v256
 
 bool table_family_has_events(const std::string& family)
 {
-    for (const char* f : {"M15", "M16", "M20", "M21", "M22", "M38"})
-        if (family == f)
-            return true;
-    return false;
+    switch (family_type(family)) {
+    case MXX_TYPE_M15:
+    case MXX_TYPE_M16:
+    case MXX_TYPE_M20:
+    case MXX_TYPE_M21:
+    case MXX_TYPE_M22:
+    case MXX_TYPE_M38:
+        return true;
+    default:
+        return false;
+    }
 }
 
 std::vector<Frame> table_family_events(const std::string& family, std::uint32_t seed,
                                        std::uint32_t n)
 {
-    return table_family_has_events(family) ? events_of(family, seed, n) : std::vector<Frame>{};
+    return table_family_has_events(family) ? events_of(family_type(family), seed, n)
+                                           : std::vector<Frame>{};
 }
 
 } // namespace sim

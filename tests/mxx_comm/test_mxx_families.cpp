@@ -13,6 +13,7 @@
 #include <mch_comm.h>
 #include <mxx_families.h>
 
+#include <sim/families.h>
 #include <sim/simulator.h>
 
 #include <QtTest>
@@ -117,6 +118,35 @@ private slots:
             QVERIFY2(numTry(conn) == f.tries, f.family);
             QVERIFY(closeAndWait(conn, events));
         }
+    }
+
+    // Each family has one type id and one name, and the lookups, the
+    // identification table and the simulator agree on them. The command
+    // sets have names and ids too, but identification never reports them.
+    void everyFamilyIsNamedOnce()
+    {
+        std::set<int> ids;
+        for (int i = 0; i < MXX_family_count; ++i) {
+            const MXX_family& f = MXX_families[i];
+            QVERIFY2(ids.insert(f.type_id).second, f.name);
+            QCOMPARE(QByteArray(MXX_family_name(f.type_id)), QByteArray(f.name));
+            QCOMPARE(MXX_family_of(f.type_id), &f);
+            const sim::FamilyInfo* posed = sim::find_family(f.name);
+            QVERIFY2(posed && posed->type == f.type_id, f.name);
+        }
+        QCOMPARE(int(MXX_TYPE_M30), 12);
+        QCOMPARE(int(MXX_TYPE_M48), 72);
+        for (int set : {int(MXX_TYPE_M23), int(MXX_TYPE_MCH)}) {
+            QVERIFY(!ids.count(set));
+            QVERIFY(MXX_family_name(set));
+            QVERIFY(!MXX_family_of(set));
+            QVERIFY(!sim::find_family(MXX_family_name(set)));
+        }
+        QCOMPARE(QByteArray(MXX_family_name(MXX_TYPE_MCH)), QByteArray("MCH"));
+        QVERIFY(!MXX_family_name(MXX_TYPE_NONE));
+        QVERIFY(!MXX_family_name(99));
+        QCOMPARE(sim::family_type("m28"), int(MXX_TYPE_M28));
+        QCOMPARE(sim::family_type("M23"), int(MXX_TYPE_NONE));
     }
 
     // MVD is not in that walk: its own probe and test find it.

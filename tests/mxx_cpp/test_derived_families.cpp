@@ -220,6 +220,8 @@ private slots:
         QSignalSpy accumulated(p, &M34Protocol::accumulatedSpectrumData);
         QSignalSpy alarms(p, &M34Protocol::alarmData);
         QSignalSpy m30Status(m34.s->m30.get(), &M30Protocol::statusData);
+        QSignalSpy m30Accumulated(m34.s->m30.get(), &M30Protocol::accumulatedSpectrumData);
+        QSignalSpy m30Alarms(m34.s->m30.get(), &M30Protocol::alarmData);
         sim::EventStream stream(3, sim::StatusValues{});
         m34.push(10007, stream.make(10007).payload);
         m34.push(10017, stream.make(10017).payload); // not M34's: no assay result
@@ -230,8 +232,11 @@ private slots:
         QCOMPARE(assay.count(), 0);
         QCOMPARE(accumulated.count(), 1);
         QCOMPARE(accumulated[0][0].value<std::shared_ptr<Spectrum>>()->type(), 2u);
-        // The M30 object registered beside it takes none of M34's records.
+        // The M30 object registered beside it takes none of M34's items,
+        // not even those of types it reads too (spectra, tagged values).
         QCOMPARE(m30Status.count(), 0);
+        QCOMPARE(m30Accumulated.count(), 0);
+        QCOMPARE(m30Alarms.count(), 0);
     }
 
     void m36EventsInItsOwnRecords()

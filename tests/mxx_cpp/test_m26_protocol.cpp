@@ -108,6 +108,18 @@ private slots:
         QCOMPARE(mca.bytes[0], uint8_t(0x42));
     }
 
+    // The buffer's status event (M23's) is the M26's own: its object keeps it.
+    void keepsTheBufferStatusOfItsEvent()
+    {
+        sim::Bytes status(8, 0);
+        MXX_put_u32(status.data(), 2);
+        MXX_put_u32(status.data() + 4, 4096);
+        s->sim.server().push(instrument(), {sim::Frame{M23_STATUS_EVENT, 0, 0, status}});
+        QTRY_VERIFY_WITH_TIMEOUT(
+            m26->lastStatusInfo() && MXX_get_u32(m26->lastStatusInfo()->bytes + 4) == 4096, 3000);
+        QCOMPARE(MXX_get_u32(m26->lastStatusInfo()->bytes), 2u);
+    }
+
     void readerRunsOffTheMainThread()
     {
         QSignalSpy status(m26.get(), &M26Protocol::statusChanged);

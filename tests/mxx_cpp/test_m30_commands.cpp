@@ -205,6 +205,39 @@ private slots:
         QCOMPARE(st, 77);
     }
 
+    // Records the caller may leave out are asked for all the same; records
+    // the caller must give are not sent without one.
+    void optionalAndRequiredRecords()
+    {
+        const std::size_t lists = s->instrument()->count(8424);
+        QVERIFY(s->m30->getUsbGadgetList(nullptr));
+        QCOMPARE(s->instrument()->count(8424), lists + 1);
+        QVERIFY(s->m30->checkCalibDate(5, nullptr));
+        QCOMPARE(sent(8321), (sim::Bytes{5, 0, 0, 0}));
+        M30_expanded_spectrum_data expanded;
+        QVERIFY(s->m30->getExpandedStabSpect(2, &expanded));
+        QCOMPARE(sent(8530), (sim::Bytes{2, 0, 0, 0}));
+        QVERIFY(s->m30->getWifiIpv4List(QStringLiteral("net"), nullptr));
+        QCOMPARE(sent(8425), text("net", 255));
+        s->instrument()->set_rule(8426, sim::Rule::fail());
+        M30_wifi_ipv6_list list;
+        QVERIFY(!s->m30->getWifiIpv6List(QStringLiteral("net"), &list));
+
+        const std::size_t sets = s->instrument()->count(8481) + s->instrument()->count(8550) +
+                                 s->instrument()->count(8561);
+        QVERIFY(!s->m30->setNuclideLibrary(nullptr));
+        QVERIFY(!s->m30->setCoreInfo(nullptr));
+        QVERIFY(!s->m30->setVirtualComponents(nullptr));
+        QCOMPARE(s->instrument()->count(8481) + s->instrument()->count(8550) +
+                     s->instrument()->count(8561),
+                 sets);
+        M30_nuclib_entry library;
+        library.bytes[14443] = 9;
+        QVERIFY(s->m30->setNuclideLibrary(&library));
+        QCOMPARE(sent(8481).size(), std::size_t(14444));
+        QCOMPARE(sent(8481)[14443], uint8_t(9));
+    }
+
     void recordsPassThrough()
     {
         M30_params params;

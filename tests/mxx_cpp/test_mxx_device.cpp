@@ -14,15 +14,18 @@ using testing::InstrumentSession;
 
 namespace {
 
+// A family no instrument has, for objects that take any item of it.
+constexpr int kRecorderFamily = 99;
+
 // Records what reaches it, and whether the thread it was bound with ran.
 class Recorder : public Protocol
 {
 public:
-    explicit Recorder(QStringList* log = nullptr, QString name = {})
-        : m_log(log), m_name(std::move(name))
+    explicit Recorder(QStringList* log = nullptr, QString name = {}, int family = kRecorderFamily)
+        : m_log(log), m_name(std::move(name)), m_family(family)
     {
     }
-    int type() const override { return 99; }
+    int type() const override { return m_family; }
     void bind(int connection, QThread* thread) override
     {
         Protocol::bind(connection, thread);
@@ -43,12 +46,13 @@ public:
 private:
     QStringList* m_log;
     QString m_name;
+    int m_family;
 };
 
-void postItem(MXXDevice& device, const QString& item)
+void postItem(MXXDevice& device, const QString& item, int family = kRecorderFamily)
 {
     QVariant v(item);
-    QCoreApplication::postEvent(&device, new MXXDeviceEvent(12, v));
+    QCoreApplication::postEvent(&device, new MXXDeviceEvent(family, v));
 }
 
 sim::SimOptions twoInstruments()
@@ -178,13 +182,36 @@ private slots:
         a->onData = [&](QVariant& v) {
             if (v.toString() == QLatin1String("4")) {
                 QVariant next(QStringLiteral("5"));
-                MXXDeviceEvent e(12, next);
+                MXXDeviceEvent e(kRecorderFamily, next);
                 QCoreApplication::sendEvent(&s.device, &e);
             }
         };
         postItem(s.device, QStringLiteral("4"));
         QCoreApplication::processEvents();
         QCOMPARE(log, (QStringList{"a:4", "b:4", "a:5", "b:5"}));
+    }
+
+    // An item goes to the objects of the family whose hook made it, however
+    // many families are registered on the connection, and to no other.
+    void eventItemsReachOnlyTheirFamily()
+    {
+        InstrumentSession s;
+        QVERIFY(s.connect());
+        QStringList log;
+        auto m30 = std::make_shared<Recorder>(&log, QStringLiteral("M30"), MXX_TYPE_M30);
+        auto m34 = std::make_shared<Recorder>(&log, QStringLiteral("M34"), MXX_TYPE_M34);
+        auto otherM34 = std::make_shared<Recorder>(&log, QStringLiteral("M34'"), MXX_TYPE_M34);
+        auto chat = std::make_shared<Recorder>(&log, QStringLiteral("MCH"), MXX_TYPE_MCH);
+        for (const auto& p : {m30, m34, otherM34, chat})
+            QVERIFY(s.device.registerProtocol(p));
+
+        postItem(s.device, QStringLiteral("1"), MXX_TYPE_M34);
+        postItem(s.device, QStringLiteral("2"), MXX_TYPE_MCH);
+        postItem(s.device, QStringLiteral("3"), MXX_TYPE_M30);
+        postItem(s.device, QStringLiteral("4"), MXX_TYPE_M36); // nobody's
+        postItem(s.device, QStringLiteral("5"), MXX_TYPE_NONE);
+        QCoreApplication::processEvents();
+        QCOMPARE(log, (QStringList{"M34:1", "M34':1", "MCH:2", "M30:3"}));
     }
 
     void destroyingAConnectedDeviceClosesTheLink()

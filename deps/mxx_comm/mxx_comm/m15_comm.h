@@ -22,14 +22,12 @@
 
 #include "mxx_command.h"
 
-#define M15_COMMAND(name, code, request, response, timeout, form)                                  \
-    MXX_DECLARE_COMMAND(M15_##name, form)
-#include "m15_commands.def"
+#define MXX_TABLE_FAMILY M15
+#define MXX_TABLE_FILE "m15_commands.def"
+#define M15_COMMAND MXX_TABLE_ROW
+#include "mxx_command_table.inc"
 #undef M15_COMMAND
 
-extern const MXX_command M15_commands[];
-extern const int M15_command_count;
-
-MXX_RECORD(M15, params, 44)
+MXX_RESPONSE_RECORD(M15, params, Get_Param)
 
 #endif

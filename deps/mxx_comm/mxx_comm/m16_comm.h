@@ -25,16 +25,14 @@
 
 #include "mxx_command.h"
 
-#define M16_COMMAND(name, code, request, response, timeout, form)                                  \
-    MXX_DECLARE_COMMAND(M16_##name, form)
-#include "m16_commands.def"
+#define MXX_TABLE_FAMILY M16
+#define MXX_TABLE_FILE "m16_commands.def"
+#define M16_COMMAND MXX_TABLE_ROW
+#include "mxx_command_table.inc"
 #undef M16_COMMAND
 
-extern const MXX_command M16_commands[];
-extern const int M16_command_count;
-
-MXX_RECORD(M16, params, 128)
-MXX_RECORD(M16, calib, 16)
+MXX_RESPONSE_RECORD(M16, params, Get_Param)
+MXX_RESPONSE_RECORD(M16, calib, Get_Calib)
 MXX_RECORD(M16, gm_neut_total, 12)
 
 #define M16_LUT_ENTRIES 256

@@ -1,11 +1,5 @@
 #include "m17_comm.h"
 
-#define MXX_TABLE_FAMILY M17
-#define MXX_TABLE_FILE "m17_commands.def"
-#define M17_COMMAND MXX_TABLE_ROW
-#include "mxx_command_table.inc"
-#undef M17_COMMAND
-
 int M17_erase_ext_flash(int conn, uint32_t* param, int wait)
 {
     const MXX_command& c = M17_commands[M17_row_erase_ext_flash];

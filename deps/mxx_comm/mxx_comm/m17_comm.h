@@ -14,9 +14,10 @@
 
 #include "mxx_command.h"
 
-#define M17_COMMAND(name, code, request, response, timeout, form)                                  \
-    MXX_DECLARE_COMMAND(M17_##name, form)
-#include "m17_commands.def"
+#define MXX_TABLE_FAMILY M17
+#define MXX_TABLE_FILE "m17_commands.def"
+#define M17_COMMAND MXX_TABLE_ROW
+#include "mxx_command_table.inc"
 #undef M17_COMMAND
 
 // The instrument answers when the erase is done; its parameter word goes to
@@ -25,8 +26,5 @@ int M17_erase_ext_flash(int conn, uint32_t* param, int wait);
 // `request` holds the i16 page number and then the page bytes; -1 without
 // sending when the request does not fit one frame.
 int M17_write_ext_flash(int conn, const void* request, int size, int wait);
-
-extern const MXX_command M17_commands[];
-extern const int M17_command_count;
 
 #endif

@@ -26,25 +26,22 @@
 
 #include "mxx_command.h"
 
-#define M18_COMMAND(name, code, request, response, timeout, form)                                  \
-    MXX_DECLARE_COMMAND(M18_##name, form)
-#include "m18_commands.def"
+#define MXX_TABLE_FAMILY M18
+#define MXX_TABLE_FILE "m18_commands.def"
+#define M18_COMMAND MXX_TABLE_ROW
+#include "mxx_command_table.inc"
 #undef M18_COMMAND
 
-extern const MXX_command M18_commands[];
-extern const int M18_command_count;
-
-#define M18_SETTABLE_PARAMS 484
-MXX_RECORD(M18, params, 4484)
-MXX_RECORD(M18, status, 88)
-MXX_RECORD(M18, stab_log_entry, 64)
-MXX_RECORD(M18, assay_log_entry, 512)
-MXX_RECORD(M18, ident_log_entry, 512)
-MXX_RECORD(M18, survey_log_entry, 256)
-MXX_RECORD(M18, spectrum_log_entry, 4160) // spectra and air spectra
-MXX_RECORD(M18, log_list, 96)
-MXX_RECORD(M18, memory_usage, 16)
-MXX_RECORD(M18, screen, 1024)
-MXX_RECORD(M18, nuclide, 64)
+MXX_RESPONSE_RECORD(M18, params, get_params)
+MXX_RESPONSE_RECORD(M18, status, get_status)
+MXX_RESPONSE_RECORD(M18, stab_log_entry, get_stab_log_entry)
+MXX_RESPONSE_RECORD(M18, assay_log_entry, get_assay_log_entry)
+MXX_RESPONSE_RECORD(M18, ident_log_entry, get_ident_log_entry)
+MXX_RESPONSE_RECORD(M18, survey_log_entry, get_survey_log_entry)
+MXX_RESPONSE_RECORD(M18, spectrum_log_entry, get_spectra_log_entry) // spectra and air spectra
+MXX_RESPONSE_RECORD(M18, log_list, get_log_list)
+MXX_RESPONSE_RECORD(M18, memory_usage, get_memory_usage)
+MXX_RESPONSE_RECORD(M18, screen, get_screen)
+MXX_RESPONSE_RECORD(M18, nuclide, nuclide_library_read)
 
 #endif

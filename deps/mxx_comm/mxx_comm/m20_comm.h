@@ -28,26 +28,25 @@
 
 #include "mxx_command.h"
 
-#define M20_COMMAND(name, code, request, response, timeout, form)                                  \
-    MXX_DECLARE_COMMAND(M20_##name, form)
-#include "m20_commands.def"
+#define MXX_TABLE_FAMILY M20
+#define MXX_TABLE_FILE "m20_commands.def"
+#define M20_COMMAND MXX_TABLE_ROW
+#include "mxx_command_table.inc"
 #undef M20_COMMAND
 
-extern const MXX_command M20_commands[];
-extern const int M20_command_count;
-
-#define M20_SETTABLE_PARAMS 96
-MXX_RECORD(M20, params, 4096)
-MXX_RECORD(M20, status, 20)
-MXX_RECORD(M20, log_list, 640)
-MXX_RECORD(M20, log_entry, 828)
-MXX_RECORD(M20, memory_usage, 16)
-MXX_RECORD(M20, note, 4000)
+MXX_RESPONSE_RECORD(M20, params, get_params)
+MXX_RESPONSE_RECORD(M20, status, get_status)
+MXX_RESPONSE_RECORD(M20, log_list, get_log_list)
+MXX_RESPONSE_RECORD(M20, log_entry, get_log_entry)
+MXX_RESPONSE_RECORD(M20, memory_usage, get_memory_usage)
+MXX_RESPONSE_RECORD(M20, note, get_note)
 MXX_RECORD(M20, live_meas_data, 64)
 
 // Named files, shared by M21.
-#define M20_FILE_HEADER 40
+#define M20_FILE_HEADER MXX_REQUEST_SIZE(M20, read_file)
 #define M20_FILE_NAME 32
-#define M20_FILE_CHUNK 4000
+#define M20_FILE_CHUNK MXX_RESPONSE_SIZE(M20, read_file)
+static_assert(MXX_REQUEST_SIZE(M20, write_file) == M20_FILE_HEADER + M20_FILE_CHUNK,
+              "a write chunk is a header and at most one read chunk's bytes");
 
 #endif

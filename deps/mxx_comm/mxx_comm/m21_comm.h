@@ -16,21 +16,23 @@
 
 #include "m20_comm.h"
 
-#define M21_COMMAND(name, code, request, response, timeout, form)                                  \
-    MXX_DECLARE_COMMAND(M21_##name, form)
-#include "m21_commands.def"
+#define MXX_TABLE_FAMILY M21
+#define MXX_TABLE_FILE "m21_commands.def"
+#define M21_COMMAND MXX_TABLE_ROW
+#include "mxx_command_table.inc"
 #undef M21_COMMAND
 
-extern const MXX_command M21_commands[];
-extern const int M21_command_count;
-
-#define M21_SETTABLE_PARAMS 319
-MXX_RECORD(M21, params, 4319)
-MXX_RECORD(M21, status, 20)
-MXX_RECORD(M21, log_list, 160)
-MXX_RECORD(M21, log_entry, 828)
-MXX_RECORD(M21, memory_usage, 16)
-MXX_RECORD(M21, screen, 1060)
-MXX_RECORD(M21, live_meas_data, 64)
+MXX_RESPONSE_RECORD(M21, params, get_params)
+MXX_RESPONSE_RECORD(M21, status, get_status)
+MXX_RESPONSE_RECORD(M21, log_list, get_log_list)
+MXX_RESPONSE_RECORD(M21, log_entry, get_log_entry)
+MXX_RESPONSE_RECORD(M21, memory_usage, get_memory_usage)
+MXX_RESPONSE_RECORD(M21, screen, get_screen)
+struct M21_live_meas_data : M20_live_meas_data // laid out as M20's
+{
+};
+static_assert(MXX_REQUEST_SIZE(M21, read_file) == M20_FILE_HEADER &&
+                  MXX_RESPONSE_SIZE(M21, read_file) == M20_FILE_CHUNK,
+              "M20's files");
 
 #endif

@@ -23,21 +23,17 @@
 
 #include "mxx_command.h"
 
-#define M22_COMMAND(name, code, request, response, timeout, form)                                  \
-    MXX_DECLARE_COMMAND(M22_##name, form)
-#include "m22_commands.def"
+#define MXX_TABLE_FAMILY M22
+#define MXX_TABLE_FILE "m22_commands.def"
+#define M22_COMMAND MXX_TABLE_ROW
+#include "mxx_command_table.inc"
 #undef M22_COMMAND
 
-extern const MXX_command M22_commands[];
-extern const int M22_command_count;
-
-#define M22_SETTABLE_PARAMS 62
-#define M22_SETTABLE_MCA_PARAMS 12
-#define M22_RECORD_NAME 8
-MXX_RECORD(M22, status, 1056)
-MXX_RECORD(M22, params, 1088)
-MXX_RECORD(M22, mca_params, 1036)
-MXX_RECORD(M22, log_entry, 3236)
-MXX_RECORD(M22, screen, 1053)
+#define M22_RECORD_NAME MXX_REQUEST_SIZE(M22, create_record)
+MXX_RESPONSE_RECORD(M22, status, get_status)
+MXX_RESPONSE_RECORD(M22, params, get_params)
+MXX_RESPONSE_RECORD(M22, mca_params, get_mca_params)
+MXX_RESPONSE_RECORD(M22, log_entry, get_log_entry)
+MXX_RESPONSE_RECORD(M22, screen, get_screen)
 
 #endif

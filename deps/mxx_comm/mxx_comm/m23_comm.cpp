@@ -7,12 +7,6 @@
 #include <string.h>
 #include <vector>
 
-#define MXX_TABLE_FAMILY M23
-#define MXX_TABLE_FILE "m23_commands.def"
-#define M23_COMMAND MXX_TABLE_ROW
-#include "mxx_command_table.inc"
-#undef M23_COMMAND
-
 namespace {
 
 // Cutting a path at its field would address another file.

@@ -19,11 +19,11 @@
 
 #include "mxx_command.h"
 
-extern const MXX_command M23_commands[];
-extern const int M23_command_count;
-
-MXX_RECORD(M23, buff_info, 28)  // the buffer operation's answer
-MXX_RECORD(M23, status_info, 8) // state and bytes held
+#define MXX_TABLE_FAMILY M23
+#define MXX_TABLE_FILE "m23_commands.def"
+#define M23_COMMAND MXX_TABLE_ROW
+#include "mxx_command_table.inc"
+#undef M23_COMMAND
 
 enum M23_code {
 #define M23_COMMAND(name, code, request, response, timeout, form) M23_code_##name = code,
@@ -31,14 +31,17 @@ enum M23_code {
 #undef M23_COMMAND
 };
 
+MXX_RESPONSE_RECORD(M23, buff_info, data_buff_op)      // the buffer operation's answer
+MXX_RESPONSE_RECORD(M23, status_info, get_status_info) // state and bytes held
+
 #define M23_OP_BUFFER_INFO 1
 #define M23_OP_FILE_INFO 2
 #define M23_OP_LOAD 3
 #define M23_OP_STORE 4
-#define M23_OP_SIZE 44
-#define M23_OP_ANSWER_SIZE 28
+#define M23_OP_SIZE MXX_REQUEST_SIZE(M23, data_buff_op)
+#define M23_OP_ANSWER_SIZE MXX_RESPONSE_SIZE(M23, data_buff_op)
 #define M23_PATH_FIELD 21
-#define M23_STATUS_INFO_SIZE 8
+#define M23_STATUS_INFO_SIZE MXX_RESPONSE_SIZE(M23, get_status_info)
 #define M23_STATUS_EVENT 9405
 #define M23_OP_NO_ANSWER (-128)
 #define M23_CHUNK_LIMIT 4096 // what the families' record transfers ask at most per chunk
@@ -103,23 +106,18 @@ int M23_file_put(int conn, const MXX_command& row, const void* data, int wait);
         name, M23_code_file_read, 0, size, timeout, MXX_FORM_CUSTOM, path                          \
     }
 
-#define M23_FILE_DECLARE_READ(fn) MXX_SIGNATURE(fn, OUT);
-#define M23_FILE_DECLARE_WRITE(fn) MXX_SIGNATURE(fn, IN);
-#define M23_FILE_DECLARE_INFO(fn) int fn(int conn, uint32_t* size, int wait);
-#define M23_FILE_DECLARE_READ_ARGS(fn)
-
 #define M23_FILE_DEFINE_READ(fn, row)                                                              \
-    MXX_SIGNATURE(fn, OUT)                                                                         \
+    inline MXX_SIGNATURE(fn, OUT)                                                                  \
     {                                                                                              \
         return M23_file_get(conn, row, 0, 0, response, wait);                                      \
     }
 #define M23_FILE_DEFINE_WRITE(fn, row)                                                             \
-    MXX_SIGNATURE(fn, IN)                                                                          \
+    inline MXX_SIGNATURE(fn, IN)                                                                   \
     {                                                                                              \
         return M23_file_put(conn, row, request, wait);                                             \
     }
 #define M23_FILE_DEFINE_INFO(fn, row)                                                              \
-    int fn(int conn, uint32_t* size, int wait)                                                     \
+    inline int fn(int conn, uint32_t* size, int wait)                                              \
     {                                                                                              \
         return M23_file_info(conn, row.path, size, wait);                                          \
     }

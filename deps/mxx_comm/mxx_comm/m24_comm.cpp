@@ -6,12 +6,6 @@
 #include <algorithm>
 #include <vector>
 
-#define MXX_TABLE_FAMILY M24
-#define MXX_TABLE_FILE "m24_commands.def"
-#define M24_COMMAND MXX_TABLE_ROW
-#include "mxx_command_table.inc"
-#undef M24_COMMAND
-
 namespace {
 
 const MXX_command& row(int index)

@@ -22,19 +22,21 @@
 
 #include "mxx_command.h"
 
-#define M24_COMMAND(name, code, request, response, timeout, form)                                  \
-    MXX_DECLARE_COMMAND(M24_##name, form)
-#include "m24_commands.def"
+#define M24_SPECTRUM_EVENT 8601
+#define M24_MCA_SPECT_HEAD 16
+#define M24_MCA_SPECT_CHANNELS 1024
+
+#define MXX_TABLE_FAMILY M24
+#define MXX_TABLE_FILE "m24_commands.def"
+#define M24_COMMAND MXX_TABLE_ROW
+#include "mxx_command_table.inc"
 #undef M24_COMMAND
 
-extern const MXX_command M24_commands[];
-extern const int M24_command_count;
-
-MXX_RECORD(M24, test_data, 24)
-MXX_RECORD(M24, status, 64)
-MXX_RECORD(M24, params, 128)
-MXX_RECORD(M24, mca_params, 32)
-MXX_RECORD(M24, mca_spect, 16 + 4 * 1024)
+MXX_REQUEST_RECORD(M24, test_data, test)
+MXX_RESPONSE_RECORD(M24, status, get_status)
+MXX_RESPONSE_RECORD(M24, params, get_params)
+MXX_RESPONSE_RECORD(M24, mca_params, get_mca_params)
+MXX_RECORD(M24, mca_spect, M24_MCA_SPECT_HEAD + 4 * M24_MCA_SPECT_CHANNELS)
 
 #define M24_ITEM_STATUS 1
 #define M24_ITEM_PARAMS_READ 2
@@ -43,16 +45,9 @@ MXX_RECORD(M24, mca_spect, 16 + 4 * 1024)
 #define M24_ITEM_MCA_PARAMS_WRITE 5
 #define M24_ITEM_MEMORY_READ 6
 #define M24_ITEM_MEMORY_WRITE 7
-#define M24_TEST_SIZE 24
-#define M24_OP_SIZE 16
-#define M24_OP_ANSWER_SIZE 8
-#define M24_STATUS_SIZE 64
-#define M24_PARAMS_SIZE 128
-#define M24_MCA_PARAMS_SIZE 32
+#define M24_OP_SIZE MXX_REQUEST_SIZE(M24, data_buff_op)
+#define M24_OP_ANSWER_SIZE MXX_RESPONSE_SIZE(M24, data_buff_op)
 #define M24_WRITE_CHUNK 1024 // bytes a write chunk carries at most
-#define M24_SPECTRUM_EVENT 8601
-#define M24_MCA_SPECT_HEAD 16
-#define M24_MCA_SPECT_CHANNELS 1024
 
 // One buffer operation on `item`; `response` (8 bytes) may be null.
 int M24_data_buff_op(int conn, uint32_t item, uint32_t argument1, uint32_t argument2,
@@ -68,7 +63,7 @@ int M24_data_buff_write(int conn, uint32_t item, uint32_t argument1, uint32_t ar
                         const void* source, uint32_t length, int wait);
 
 // The fixed-size items, whole: a short item fails with -1 and leaves the
-// record as it was.
+// record as it was. Their rows give the item's size.
 #define M24_RECORD_ITEMS(X)                                                                        \
     X(get_status, M24_ITEM_STATUS, OUT)                                                            \
     X(get_params, M24_ITEM_PARAMS_READ, OUT)                                                       \

@@ -2,12 +2,6 @@
 
 #include <string>
 
-#define MXX_TABLE_FAMILY M26
-#define MXX_TABLE_FILE "m26_commands.def"
-#define M26_FILE MXX_TABLE_FILE_ROW
-#include "mxx_command_table.inc"
-#undef M26_FILE
-
 int M26_get_stab_log_entry(int conn, uint32_t index, uint32_t base, void* entry, int wait)
 {
     return M23_file_get(conn, M26_commands[M26_row_get_stab_log_entry], index, base, entry, wait);

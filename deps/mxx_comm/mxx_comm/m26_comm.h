@@ -25,28 +25,27 @@
 
 #include "m23_comm.h"
 
-#define M26_FILE(name, path, size, timeout, form) M23_FILE_DECLARE_##form(M26_##name)
-#include "m26_commands.def"
+#define MXX_TABLE_FAMILY M26
+#define MXX_TABLE_FILE "m26_commands.def"
+#define M26_FILE MXX_TABLE_FILE_ROW
+#include "mxx_command_table.inc"
 #undef M26_FILE
 
-extern const MXX_command M26_commands[];
-extern const int M26_command_count;
+MXX_RESPONSE_RECORD(M26, status, get_status)
+MXX_RESPONSE_RECORD(M26, params, get_params)
+MXX_RESPONSE_RECORD(M26, mca_params, get_mca_params)
+MXX_RESPONSE_RECORD(M26, stab_log_info, get_stab_log_info)
+MXX_RESPONSE_RECORD(M26, stab_log_entry, get_stab_log_entry)
 
-MXX_RECORD(M26, status, 88)
-MXX_RECORD(M26, params, 192)
-MXX_RECORD(M26, mca_params, 18)
-MXX_RECORD(M26, stab_log_info, 16)
-MXX_RECORD(M26, stab_log_entry, 2136)
-
-#define M26_STATUS_SIZE 88
-#define M26_PARAMS_SIZE 192
-#define M26_MCA_PARAMS_SIZE 18
-#define M26_STAB_LOG_INFO_SIZE 16
-#define M26_STAB_ENTRY_SIZE 2136
+#define M26_STATUS_SIZE MXX_RESPONSE_SIZE(M26, get_status)
+#define M26_STAB_ENTRY_SIZE MXX_RESPONSE_SIZE(M26, get_stab_log_entry)
 #define M26_STAB_ENTRY_HEAD 88
 #define M26_STAB_ENTRY_CHANNELS 512
 #define M26_SPECTRUM_HEAD 24
-#define M26_SPECTRUM_MAX_SIZE (M26_SPECTRUM_HEAD + 4 * 1024)
+#define M26_SPECTRUM_MAX_SIZE MXX_RESPONSE_SIZE(M26, get_spectrum) // 1024 channels
+static_assert(M26_STAB_ENTRY_SIZE == M26_STAB_ENTRY_HEAD + 4 * M26_STAB_ENTRY_CHANNELS &&
+                  M26_SPECTRUM_MAX_SIZE == M26_SPECTRUM_HEAD + 4 * 1024,
+              "m26_commands.def");
 
 // The spectrum files below "run/spec".
 #define M26_SPECTRUM_SEC512 "sec512"

@@ -27,41 +27,29 @@
 
 #include "m30_comm.h"
 
-#define M30_SHARED(row, method, m28, m34, m36) M30_SHARE(M28, row, m28)
-#define M30_SHARED_ROW(row, m28, m34, m36) M30_SHARE(M28, row, m28)
-#include "m30_shared.def"
-#undef M30_SHARED
-#undef M30_SHARED_ROW
-
-#define M28_COMMAND(name, code, request, response, timeout, form)                                  \
-    MXX_DECLARE_COMMAND(M28_##name, form)
-#include "m28_commands.def"
+#define MXX_TABLE_FAMILY M28
+#define MXX_TABLE_FILE "m28_commands.def"
+#define M28_COMMAND MXX_TABLE_ROW
+#define M30_COLUMN(m28, m34, m36) m28
+#include "m30_derived_table.inc"
 #undef M28_COMMAND
 
-extern const MXX_command M28_commands[];
-extern const int M28_command_count;
-
-// Event records: as the M30 records of the same role, and the Cs
-// calibration result of event 10015 (16 bytes: u32 state, u32 result, f32
-// peak channel, f32 FWHM in channels).
-#define M28_EVENT_RECORDS(X)                                                                       \
-    X(M28, keyboard_data, keyboard_data)                                                           \
-    X(M28, total_data, total_data)                                                                 \
-    X(M28, pulse_data, pulse_data)                                                                 \
-    X(M28, status, status)                                                                         \
-    X(M28, progress_indication, progress_indication)                                               \
-    X(M28, connman_data, connman_data)
-M28_EVENT_RECORDS(M30_DERIVED_RECORD)
+// The Cs calibration result of event 10015 (16 bytes: u32 state, u32
+// result, f32 peak channel, f32 FWHM in channels); the other event records
+// are the M30 records of the same role (mxx_cpp/m30_events.h).
 MXX_RECORD(M28, cs_calib_data, 16)
 
 #define M28_TEXT_FIELD 32
-#define M28_PATH_FIELD 64
-#define M28_FILE_LIST_SIZE 2052
+#define M28_PATH_FIELD MXX_REQUEST_SIZE(M28, load_params_from_file)
+#define M28_FILE_LIST_SIZE MXX_RESPONSE_SIZE(M28, list_files)
 #define M28_FILE_ENTRIES 32
 #define M28_FILE_ENTRY_SIZE 64
 #define M28_FILE_NAME_FIELD 56
-#define M28_IDENT_RESULTS_SIZE 1383
+#define M28_IDENT_RESULTS_SIZE MXX_RESPONSE_SIZE(M28, get_ident_results)
 #define M28_IDENT_ENTRIES 20
 #define M28_IDENT_ENTRY_SIZE 64
+static_assert(M28_FILE_LIST_SIZE == 4 + M28_FILE_ENTRIES * M28_FILE_ENTRY_SIZE &&
+                  M28_IDENT_RESULTS_SIZE >= 4 + M28_IDENT_ENTRIES * M28_IDENT_ENTRY_SIZE,
+              "m28_commands.def");
 
 #endif

@@ -2,13 +2,6 @@
 
 #include "mxx_bytes.h"
 
-#define MXX_TABLE_FAMILY M30
-#define MXX_TABLE_FILE "m30_commands.def"
-#define MXX_TABLE_ROWS_DECLARED
-#define M30_COMMAND MXX_TABLE_ROW
-#include "mxx_command_table.inc"
-#undef M30_COMMAND
-
 namespace {
 
 // The sharing table has one line per row, in the table's order.
@@ -31,11 +24,11 @@ constexpr bool sharedRowsInOrder()
 static_assert(sharedRowsInOrder(),
               "m30_shared.def: one line per row of m30_commands.def, in order");
 
-int exchange(int conn, const MXX_command& c, const uint8_t* request, void* response,
+int exchange(int conn, const MXX_command& command, const uint8_t* request, void* response,
              uint32_t* response_size, int wait)
 {
-    return MXX_send_cmd(conn, c.code, request, c.request, response, c.response, response_size,
-                        nullptr, nullptr, c.timeout_ms, wait);
+    return MXX_send_cmd(conn, command.code, request, command.request, response, command.response,
+                        response_size, nullptr, nullptr, command.timeout_ms, wait);
 }
 
 } // namespace

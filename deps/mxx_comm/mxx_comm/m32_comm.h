@@ -16,32 +16,24 @@
 
 #include "m23_comm.h"
 
-#define M32_COMMAND(name, code, request, response, timeout, form)                                  \
-    MXX_DECLARE_COMMAND(M32_##name, form)
-#define M32_FILE(name, path, size, timeout, form) M23_FILE_DECLARE_##form(M32_##name)
-#include "m32_commands.def"
+#define MXX_TABLE_FAMILY M32
+#define MXX_TABLE_FILE "m32_commands.def"
+#define M32_COMMAND MXX_TABLE_ROW
+#define M32_FILE MXX_TABLE_FILE_ROW
+#include "mxx_command_table.inc"
 #undef M32_COMMAND
 #undef M32_FILE
 
-extern const MXX_command M32_commands[];
-extern const int M32_command_count;
+MXX_RESPONSE_RECORD(M32, status, get_status)
+MXX_RESPONSE_RECORD(M32, params, get_params)
+MXX_RESPONSE_RECORD(M32, head_info, get_head_info)
+MXX_RESPONSE_RECORD(M32, head_params, get_head_params)
+MXX_RESPONSE_RECORD(M32, conc_lut, get_conc_lut)
+MXX_RESPONSE_RECORD(M32, log_info, get_info)
 
-MXX_RECORD(M32, status, 56)
-MXX_RECORD(M32, params, 252)
-MXX_RECORD(M32, head_info, 18)
-MXX_RECORD(M32, head_params, 396)
-MXX_RECORD(M32, conc_lut, 116)
-MXX_RECORD(M32, log_info, 32)
-
-#define M32_STATUS_SIZE 56
-#define M32_PARAMS_SIZE 252
-#define M32_HEAD_INFO_SIZE 18
-#define M32_HEAD_PARAMS_SIZE 396
-#define M32_CONC_LUT_SIZE 116
-#define M32_IP_WINDOWS_SIZE 64
-#define M32_IP_WINDOWS 8
-#define M32_SECTOR_SIZE 512
-#define M32_LOG_INFO_SIZE 32
+#define M32_IP_WINDOWS_SIZE MXX_RESPONSE_SIZE(M32, get_ip_windows)
+#define M32_IP_WINDOWS (M32_IP_WINDOWS_SIZE / 8)
+#define M32_SECTOR_SIZE MXX_RESPONSE_SIZE(M32, read_sd_raw)
 
 // Sector `sector` of the raw card, 512 bytes.
 int M32_read_sd_raw(int conn, uint32_t sector, void* data, int wait);

@@ -19,38 +19,18 @@
 
 #include "m30_comm.h"
 
-#define M30_SHARED(row, method, m28, m34, m36) M30_SHARE(M34, row, m34)
-#define M30_SHARED_ROW(row, m28, m34, m36) M30_SHARE(M34, row, m34)
-#include "m30_shared.def"
-#undef M30_SHARED
-#undef M30_SHARED_ROW
-
-#define M34_COMMAND(name, code, request, response, timeout, form)                                  \
-    MXX_DECLARE_COMMAND(M34_##name, form)
-#include "m34_commands.def"
+#define MXX_TABLE_FAMILY M34
+#define MXX_TABLE_FILE "m34_commands.def"
+#define M34_COMMAND MXX_TABLE_ROW
+#define M30_COLUMN(m28, m34, m36) m34
+#include "m30_derived_table.inc"
 #undef M34_COMMAND
 
-extern const MXX_command M34_commands[];
-extern const int M34_command_count;
+// The event records are the M30 records of the same role
+// (mxx_cpp/m30_events.h).
+MXX_REQUEST_RECORD(M34, pallet, save_pallet)
+MXX_RESPONSE_RECORD(M34, hole_state, get_hole_state)
 
-MXX_RECORD(M34, pallet, 116)
-MXX_RECORD(M34, hole_state, 1000)
-
-// Event records, as the M30 records of the same role.
-#define M34_EVENT_RECORDS(X)                                                                       \
-    X(M34, keyboard_data, keyboard_data)                                                           \
-    X(M34, total_data, total_data)                                                                 \
-    X(M34, pulse_data, pulse_data)                                                                 \
-    X(M34, status, status)                                                                         \
-    X(M34, progress_indication, progress_indication)                                               \
-    X(M34, connman_data, connman_data)                                                             \
-    X(M34, assay_results, assay_results)                                                           \
-    X(M34, identify_results, identify_results)                                                     \
-    X(M34, message_event, message_event)
-M34_EVENT_RECORDS(M30_DERIVED_RECORD)
-
-#define M34_PALLET_SIZE 116
-#define M34_HOLE_SIZE 40
-#define M34_HOLE_STATE_SIZE 1000
+#define M34_HOLE_SIZE MXX_REQUEST_SIZE(M34, set_current_hole)
 
 #endif

@@ -16,35 +16,22 @@
 
 #include "m30_comm.h"
 
-#define M30_SHARED(row, method, m28, m34, m36) M30_SHARE(M36, row, m36)
-#define M30_SHARED_ROW(row, m28, m34, m36) M30_SHARE(M36, row, m36)
-#include "m30_shared.def"
-#undef M30_SHARED
-#undef M30_SHARED_ROW
-
-#define M36_COMMAND(name, code, request, response, timeout, form)                                  \
-    MXX_DECLARE_COMMAND(M36_##name, form)
-#include "m36_commands.def"
+#define MXX_TABLE_FAMILY M36
+#define MXX_TABLE_FILE "m36_commands.def"
+#define M36_COMMAND MXX_TABLE_ROW
+#define M30_COLUMN(m28, m34, m36) m36
+#include "m30_derived_table.inc"
 #undef M36_COMMAND
 
-extern const MXX_command M36_commands[];
-extern const int M36_command_count;
-
-// Event records, as the M30 records of the same role.
-#define M36_EVENT_RECORDS(X)                                                                       \
-    X(M36, total_data, total_data)                                                                 \
-    X(M36, pulse_data, pulse_data)                                                                 \
-    X(M36, status_data, status)                                                                    \
-    X(M36, progress_indication, progress_indication)                                               \
-    X(M36, connman_data, connman_data)                                                             \
-    X(M36, assay_results, assay_results)                                                           \
-    X(M36, identify_results, identify_results)
-M36_EVENT_RECORDS(M30_DERIVED_RECORD)
-
-#define M36_ETHERNET_LIST_SIZE 1060
+// The event records are the M30 records of the same role
+// (mxx_cpp/m30_events.h).
+#define M36_ETHERNET_LIST_SIZE MXX_RESPONSE_SIZE(M36, get_ethernet_list)
 #define M36_ETHERNET_ENTRIES 8
 #define M36_ETHERNET_ENTRY_SIZE 132
-#define M36_EFFICIENCY_LUT_SIZE 4100
+#define M36_EFFICIENCY_LUT_SIZE MXX_REQUEST_SIZE(M36, upload_efficiency_lut)
 #define M36_EFFICIENCY_POINTS 512
+static_assert(M36_ETHERNET_LIST_SIZE == 4 + M36_ETHERNET_ENTRIES * M36_ETHERNET_ENTRY_SIZE &&
+                  M36_EFFICIENCY_LUT_SIZE == 4 + 8 * M36_EFFICIENCY_POINTS,
+              "m36_commands.def");
 
 #endif

@@ -19,18 +19,16 @@
 
 #include "mxx_command.h"
 
-#define M38_COMMAND(name, code, request, response, timeout, form)                                  \
-    MXX_DECLARE_COMMAND(M38_##name, form)
-#include "m38_commands.def"
+#define MXX_TABLE_FAMILY M38
+#define MXX_TABLE_FILE "m38_commands.def"
+#define M38_COMMAND MXX_TABLE_ROW
+#include "mxx_command_table.inc"
 #undef M38_COMMAND
 
-extern const MXX_command M38_commands[];
-extern const int M38_command_count;
-
-MXX_RECORD(M38, status, 84)
-MXX_RECORD(M38, params, 196)
-MXX_RECORD(M38, flash_page, 256)
-MXX_RECORD(M38, coefficients, 256)
+MXX_RESPONSE_RECORD(M38, status, get_status)
+MXX_RESPONSE_RECORD(M38, params, get_params)
+MXX_RESPONSE_RECORD(M38, flash_page, read_flash_page)
+MXX_RESPONSE_RECORD(M38, coefficients, read_coefficients)
 
 #define M38_SPECTRUM_EVENT_SIZE 3512
 

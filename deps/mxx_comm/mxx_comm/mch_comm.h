@@ -8,14 +8,12 @@
 
 #include "mxx_command.h"
 
-#define MCH_COMMAND(name, code, request, response, timeout, form)                                  \
-    MXX_DECLARE_COMMAND(MCH_##name, form)
-#include "mch_commands.def"
+#define MXX_TABLE_FAMILY MCH
+#define MXX_TABLE_FILE "mch_commands.def"
+#define MCH_COMMAND MXX_TABLE_ROW
+#include "mxx_command_table.inc"
 #undef MCH_COMMAND
 
-extern const MXX_command MCH_commands[];
-extern const int MCH_command_count;
-
-#define MCH_MESSAGE_SIZE 4096
+#define MCH_MESSAGE_SIZE MXX_REQUEST_SIZE(MCH, send_msg)
 
 #endif

@@ -32,6 +32,6 @@ int MDD_test_probe(int conn, MXX_frame* frame, int* device_type, int attempt)
         if (f.in_mdd_walk && f.test(conn, frame, device_type, attempt))
             return 1;
     }
-    *device_type = 0;
+    *device_type = MXX_TYPE_NONE;
     return 0;
 }

@@ -10,6 +10,11 @@
 // `response`. CUSTOM functions are written by hand beside the table. Every
 // function is one exchange of MXX_send_cmd, except the rows that are files of
 // the M23 data-buffer transfer (m23_comm.h), which have a path.
+//
+// A family's header expands its table (mxx_command_table.inc) into constant
+// rows, so the sizes of its records and requests are the table's, and into
+// inline functions. A row may also name the protocol object's method for the
+// command (<FAMILY>_METHOD rows); that column is the Qt layer's.
 #ifndef ORVISK_MXX_COMMAND_H
 #define ORVISK_MXX_COMMAND_H
 
@@ -69,40 +74,43 @@ int MXX_command_send_sized(int conn, const MXX_command& cmd, const void* in, int
 #define MXX_PASS_OUT_STATUS nullptr, response, status
 #define MXX_PASS_IN_OUT_STATUS request, response, status
 
+// The sizes a family's command table gives a command, as constants.
+#define MXX_REQUEST_SIZE(family, command) (family##_commands[family##_row_##command].request)
+#define MXX_RESPONSE_SIZE(family, command) (family##_commands[family##_row_##command].response)
+
 // A record passed through as the instrument lays it out; only its size is
 // ours to know, and the fields the host reads are named where it reads them.
+// Where a command carries the record, the size is the table's.
 #define MXX_RECORD(family, name, size)                                                             \
     struct family##_##name                                                                         \
     {                                                                                              \
         uint8_t bytes[size] = {};                                                                  \
     };
+#define MXX_REQUEST_RECORD(family, name, command)                                                  \
+    MXX_RECORD(family, name, MXX_REQUEST_SIZE(family, command))
+#define MXX_RESPONSE_RECORD(family, name, command)                                                 \
+    MXX_RECORD(family, name, MXX_RESPONSE_SIZE(family, command))
 
 // A table column of 0 and 1 (which families share a row) selects text.
 #define MXX_WHEN_0(...)
 #define MXX_WHEN_1(...) __VA_ARGS__
 
-// Declares and defines `fn` for a table row; CUSTOM rows expand to nothing.
-#define MXX_DECLARE_COMMAND(fn, form) MXX_DECLARE_##form(fn)
+// A parenthesised list's items, and a macro applied to such a list: table
+// columns that hold several names pass them on.
+#define MXX_UNPAREN(...) __VA_ARGS__
+#define MXX_APPLY(macro, arguments) macro arguments
+
+// Defines `fn` for a table row, inline in the family's header; CUSTOM rows
+// expand to nothing, their functions are written by hand.
 #define MXX_DEFINE_COMMAND(fn, row, form) MXX_DEFINE_##form(fn, row)
 
 #define MXX_SIGNATURE(fn, form) int fn(int conn, MXX_ARGS_##form int wait)
 #define MXX_BODY(fn, row, form)                                                                    \
-    MXX_SIGNATURE(fn, form)                                                                        \
+    inline MXX_SIGNATURE(fn, form)                                                                 \
     {                                                                                              \
         return MXX_command_send(conn, row, MXX_PASS_##form, wait);                                 \
     }
 
-#define MXX_DECLARE_NONE(fn) MXX_SIGNATURE(fn, NONE);
-#define MXX_DECLARE_IN(fn) MXX_SIGNATURE(fn, IN);
-#define MXX_DECLARE_OUT(fn) MXX_SIGNATURE(fn, OUT);
-#define MXX_DECLARE_IN_OUT(fn) MXX_SIGNATURE(fn, IN_OUT);
-#define MXX_DECLARE_STATUS(fn) MXX_SIGNATURE(fn, STATUS);
-#define MXX_DECLARE_IN_STATUS(fn) MXX_SIGNATURE(fn, IN_STATUS);
-#define MXX_DECLARE_OUT_STATUS(fn) MXX_SIGNATURE(fn, OUT_STATUS);
-#define MXX_DECLARE_IN_OUT_STATUS(fn) MXX_SIGNATURE(fn, IN_OUT_STATUS);
-#define MXX_DECLARE_VARYING_IN(fn) MXX_SIGNATURE(fn, VARYING_IN);
-#define MXX_DECLARE_IN_VARYING_OUT(fn) MXX_SIGNATURE(fn, IN_VARYING_OUT);
-#define MXX_DECLARE_CUSTOM(fn)
 #define MXX_DEFINE_NONE(fn, row) MXX_BODY(fn, row, NONE)
 #define MXX_DEFINE_IN(fn, row) MXX_BODY(fn, row, IN)
 #define MXX_DEFINE_OUT(fn, row) MXX_BODY(fn, row, OUT)
@@ -112,12 +120,12 @@ int MXX_command_send_sized(int conn, const MXX_command& cmd, const void* in, int
 #define MXX_DEFINE_OUT_STATUS(fn, row) MXX_BODY(fn, row, OUT_STATUS)
 #define MXX_DEFINE_IN_OUT_STATUS(fn, row) MXX_BODY(fn, row, IN_OUT_STATUS)
 #define MXX_DEFINE_VARYING_IN(fn, row)                                                             \
-    MXX_SIGNATURE(fn, VARYING_IN)                                                                  \
+    inline MXX_SIGNATURE(fn, VARYING_IN)                                                           \
     {                                                                                              \
         return MXX_command_send_sized(conn, row, request, size, nullptr, nullptr, wait);           \
     }
 #define MXX_DEFINE_IN_VARYING_OUT(fn, row)                                                         \
-    MXX_SIGNATURE(fn, IN_VARYING_OUT)                                                              \
+    inline MXX_SIGNATURE(fn, IN_VARYING_OUT)                                                       \
     {                                                                                              \
         return MXX_command_send_sized(conn, row, request, (row).request, response, response_size,  \
                                       wait);                                                       \

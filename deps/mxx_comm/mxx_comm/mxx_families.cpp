@@ -7,53 +7,52 @@ namespace {
 enum FamilyIndex {
 #define MXX_FAMILY(name, ...) k##name,
 #include "mxx_families.def"
-#undef MXX_FAMILY
 };
 
-int familyProbe(const MXX_family& f, int conn)
+int familyProbe(const MXX_family& family, int conn)
 {
     int sum = 0;
-    for (int i = 0; i < f.query_writes; ++i)
-        sum += MXX_send_cmd(conn, f.query_code, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr,
-                            f.query_timeout, 0);
+    for (int i = 0; i < family.query_writes; ++i)
+        sum += MXX_send_cmd(conn, family.query_code, nullptr, 0, nullptr, 0, nullptr, nullptr,
+                            nullptr, family.query_timeout, 0);
     return sum;
 }
 
-bool accepts(const MXX_family& f, const MXX_frame* frame)
+bool accepts(const MXX_family& family, const MXX_frame* frame)
 {
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(frame);
     int code = bytes[4] | (bytes[5] << 8);
     int length = bytes[6] | (bytes[7] << 8);
     int payload = length - 1;
-    if (code != f.answer_code)
+    if (code != family.answer_code)
         return false;
-    if (f.length_field && length != f.length_field)
+    if (family.length_field && length != family.length_field)
         return false;
-    if (f.payload_word >= 0) {
+    if (family.payload_word >= 0) {
         if (payload < 4)
             return false;
         const uint8_t* p = frame->payload;
         uint32_t word = p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-        if (word != f.payload_word)
+        if (word != family.payload_word)
             return false;
     }
-    if (f.serial_prefix) {
-        int n = static_cast<int>(strlen(f.serial_prefix));
-        if (n && (payload < n || memcmp(frame->payload, f.serial_prefix, n) != 0))
+    if (family.serial_prefix) {
+        int n = static_cast<int>(strlen(family.serial_prefix));
+        if (n && (payload < n || memcmp(frame->payload, family.serial_prefix, n) != 0))
             return false;
     }
     return true;
 }
 
-int familyTest(const MXX_family& f, int conn, MXX_frame* frame, int* device_type)
+int familyTest(const MXX_family& family, int conn, MXX_frame* frame, int* device_type)
 {
-    *device_type = f.type_id;
-    if (f.tries_before_test)
-        MXX_set_cmd_num_try(conn, f.tries_before_test);
-    if (!accepts(f, frame))
+    *device_type = family.type_id;
+    if (family.tries_before_test)
+        MXX_set_cmd_num_try(conn, family.tries_before_test);
+    if (!accepts(family, frame))
         return 0;
-    if (f.tries_on_accept)
-        MXX_set_cmd_num_try(conn, f.tries_on_accept);
+    if (family.tries_on_accept)
+        MXX_set_cmd_num_try(conn, family.tries_on_accept);
     return 1;
 }
 
@@ -69,7 +68,6 @@ int familyTest(const MXX_family& f, int conn, MXX_frame* frame, int* device_type
         return familyTest(MXX_families[k##name], conn, frame, device_type);                        \
     }
 #include "mxx_families.def"
-#undef MXX_FAMILY
 
 const MXX_family MXX_families[] = {
 #define MXX_FAMILY(name, type_id, in_mdd, query, writes, timeout, answer, prefix, length, word,    \
@@ -77,7 +75,6 @@ const MXX_family MXX_families[] = {
     {#name,  type_id, in_mdd, name##_probe, name##_test_probe, query, writes, timeout, answer,     \
      prefix, length,  word,   before,       on_accept},
 #include "mxx_families.def"
-#undef MXX_FAMILY
 };
 
 const int MXX_family_count = sizeof MXX_families / sizeof MXX_families[0];

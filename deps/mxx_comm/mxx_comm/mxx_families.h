@@ -4,11 +4,12 @@
 #define ORVISK_MXX_FAMILIES_H
 
 #include "mxx_comm.h"
+#include "mxx_family_id.h"
 
 struct MXX_family
 {
     const char* name;
-    int type_id;
+    int type_id;     // MXX_TYPE_<name>
     int in_mdd_walk; // tried by MDD_test_probe
     MXX_probe_fn probe;
     MXX_test_fn test;

@@ -1,7 +1,8 @@
-// What the protocol objects of the families M15 to M48 share beyond
-// protocol_bytes.h and protocol_events.h: the small requests and answers of
-// their command sets, M20's and M21's named files, model-name tables, and
-// their spectrum payloads.
+// The marshalling the protocol objects' methods are made of (family_methods.h
+// names one kind of it per table row), M20's and M21's named files,
+// model-name tables, and spectrum payloads. Requests and answers have the
+// sizes of the family's command table: a value is at the start of its
+// request or answer, and the rest of a request is zero.
 #pragma once
 
 #include "protocol_bytes.h"
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -30,17 +32,60 @@ using NoneCommand = int (*)(int conn, int wait);
 using InCommand = int (*)(int conn, const void* request, int wait);
 using OutCommand = int (*)(int conn, void* response, int wait);
 using InOutCommand = int (*)(int conn, const void* request, void* response, int wait);
+using StatusCommand = int (*)(int conn, uint32_t* status, int wait);
+using InStatusCommand = int (*)(int conn, const void* request, uint32_t* status, int wait);
+using OutStatusCommand = int (*)(int conn, void* response, uint32_t* status, int wait);
 using VaryingInCommand = int (*)(int conn, const void* request, int size, int wait);
 using InVaryingOutCommand = int (*)(int conn, const void* request, void* response,
                                     uint32_t* response_size, int wait);
+
+template <int Size> using Bytes = std::array<uint8_t, static_cast<size_t>(Size)>;
+
+// An answer of `Size` bytes, handed to `read` when it came.
+template <int Size, class Read> bool readAnswer(OutCommand command, int conn, Read read)
+{
+    Bytes<Size> answer{};
+    if (command(conn, answer.data(), 1) != 0)
+        return false;
+    read(answer.data());
+    return true;
+}
+
+// A request of `Size` bytes, zero where `write` puts nothing.
+template <int Size, class Write> bool sendRequest(InCommand command, int conn, Write write)
+{
+    Bytes<Size> request{};
+    write(request.data());
+    return command(conn, request.data(), 1) == 0;
+}
+
+// Both: `write` fills the request, `read` takes the answer when it came.
+template <int In, int Out, class Write, class Read>
+bool query(InOutCommand command, int conn, Write write, Read read)
+{
+    Bytes<In> request{};
+    Bytes<Out> answer{};
+    write(request.data());
+    if (command(conn, request.data(), answer.data(), 1) != 0)
+        return false;
+    read(answer.data());
+    return true;
+}
+
+// Values outside an unsigned field's range are refused, with nothing sent,
+// rather than cut to fit.
+inline bool fits(int value, int max)
+{
+    return value >= 0 && value <= max;
+}
 
 inline bool run(NoneCommand command, int conn)
 {
     return command(conn, 1) == 0;
 }
 
-// Records pass through whole; a settable block is the first `size` bytes of
-// the record the instrument answers.
+// Records pass through whole; a settable block is the first bytes of the
+// record the instrument answers.
 template <class Record> bool readRecord(OutCommand command, int conn, Record& record)
 {
     return command(conn, record.bytes, 1) == 0;
@@ -49,14 +94,14 @@ template <class Record> bool writeRecord(InCommand command, int conn, const Reco
 {
     return command(conn, record.bytes, 1) == 0;
 }
+
+// A u32 index, then (out) the record, or (in) the index and the record.
 template <class Record> bool readEntry(InOutCommand command, int conn, int index, Record& record)
 {
     uint8_t request[4];
     MXX_put_u32(request, static_cast<uint32_t>(index));
     return command(conn, request, record.bytes, 1) == 0;
 }
-
-// A u32 index, then the record.
 template <class Record>
 bool writeEntry(InCommand command, int conn, int index, const Record& record)
 {
@@ -66,33 +111,182 @@ bool writeEntry(InCommand command, int conn, int index, const Record& record)
     return command(conn, request, 1) == 0;
 }
 
-// One little-endian value. Values outside an unsigned field's range are
-// refused, with nothing sent, rather than cut to fit.
-bool readU16(OutCommand command, int conn, int& value);
-bool readI16(OutCommand command, int conn, int& value);
-bool readI32(OutCommand command, int conn, int& value);
-bool readF32(OutCommand command, int conn, float& value);
-// An i16 in tenths (a temperature), as a float.
-bool readTenths(OutCommand command, int conn, float& value);
-// `n` u16 values (voltages in millivolts).
-bool readU16s(OutCommand command, int conn, int* values, int n);
-bool writeU8(InCommand command, int conn, int value);
-bool writeU16(InCommand command, int conn, int value);
-bool writeI32(InCommand command, int conn, int value);
-bool writeF32(InCommand command, int conn, float value);
-// A u16 in (a channel), a u16 out.
-bool queryU16(InOutCommand command, int conn, int in, int& out);
-
-// Energy calibration: three f32 a, b, c with keV = a + b·channel + c·channel².
-bool readCalibration(OutCommand command, int conn, float& a, float& b, float& c);
-bool writeCalibration(InCommand command, int conn, float a, float b, float c);
-
-// A command whose answer is a text field of `Field` bytes; empty on failure.
-template <size_t Field> QString readText(OutCommand command, int conn)
+// A record the caller may leave out (null): the answer is taken all the same.
+template <class Record> bool readRecordOptional(OutCommand command, int conn, Record* record)
 {
-    uint8_t text[Field] = {};
-    command(conn, text, 1);
-    return mxx_marshal::textAt(text, Field);
+    Record scratch;
+    return command(conn, (record ? record : &scratch)->bytes, 1) == 0;
+}
+// The same with an i32 or a text as the request.
+template <int In, class Record>
+bool queryRecordOptional(InOutCommand command, int conn, int in, Record* record)
+{
+    static_assert(In >= 4, "an i32 request");
+    Bytes<In> request{};
+    MXX_put_u32(request.data(), static_cast<uint32_t>(in));
+    Record scratch;
+    return command(conn, request.data(), (record ? record : &scratch)->bytes, 1) == 0;
+}
+template <int In, class Record>
+bool queryTextRecordOptional(InOutCommand command, int conn, const QString& in, Record* record)
+{
+    const auto request = mxx_marshal::textRequest<In>(in);
+    Record scratch;
+    return command(conn, request.data(), (record ? record : &scratch)->bytes, 1) == 0;
+}
+// A record the caller must give: nothing is sent for a null one.
+template <class Record> bool writeRecordPointer(InCommand command, int conn, const Record* record)
+{
+    return record && command(conn, record->bytes, 1) == 0;
+}
+
+// The answer's status byte reaches `status` whenever a frame was taken.
+inline bool readStatus(StatusCommand command, int conn, int& status)
+{
+    uint32_t byte = mxx_marshal::kNoFrame;
+    return mxx_marshal::withStatus(command(conn, &byte, 1), byte, status);
+}
+template <class Record>
+bool readRecordStatus(OutStatusCommand command, int conn, Record& record, int& status)
+{
+    uint32_t byte = mxx_marshal::kNoFrame;
+    return mxx_marshal::withStatus(command(conn, record.bytes, &byte, 1), byte, status);
+}
+template <class Record>
+bool writeRecordStatus(InStatusCommand command, int conn, const Record& record, int& status)
+{
+    uint32_t byte = mxx_marshal::kNoFrame;
+    return mxx_marshal::withStatus(command(conn, record.bytes, &byte, 1), byte, status);
+}
+
+// Bytes passed through as they are (a model revision).
+template <size_t N> bool readBytes(OutCommand command, int conn, uint8_t (&bytes)[N])
+{
+    return readAnswer<static_cast<int>(N)>(
+        command, conn, [&](const uint8_t* answer) { std::copy(answer, answer + N, bytes); });
+}
+template <size_t N> bool writeBytes(InCommand command, int conn, const uint8_t (&bytes)[N])
+{
+    return command(conn, bytes, 1) == 0;
+}
+
+// 4-byte words one after another from the start of the answer or request:
+// an int as i32, a float as f32.
+inline void getWord(const uint8_t* at, int& value)
+{
+    value = static_cast<int32_t>(MXX_get_u32(at));
+}
+inline void getWord(const uint8_t* at, float& value)
+{
+    value = MXX_get_f32(at);
+}
+inline void putWord(uint8_t* at, int value)
+{
+    MXX_put_u32(at, static_cast<uint32_t>(value));
+}
+inline void putWord(uint8_t* at, float value)
+{
+    MXX_put_f32(at, value);
+}
+template <int Size, class... Values> bool readWords(OutCommand command, int conn, Values&... values)
+{
+    static_assert(4 * sizeof...(Values) <= Size, "the answer holds every word");
+    return readAnswer<Size>(command, conn, [&](const uint8_t* answer) {
+        int at = 0;
+        ((getWord(answer + at, values), at += 4), ...);
+    });
+}
+template <int Size, class... Values> bool writeWords(InCommand command, int conn, Values... values)
+{
+    static_assert(4 * sizeof...(Values) <= Size, "the request holds every word");
+    return sendRequest<Size>(command, conn, [&](uint8_t* request) {
+        int at = 0;
+        ((putWord(request + at, values), at += 4), ...);
+    });
+}
+
+// A flag as an i32 that is not 0.
+template <int Size> bool readFlag(OutCommand command, int conn, bool& on)
+{
+    int value = 0;
+    if (!readWords<Size>(command, conn, value))
+        return false;
+    on = value != 0;
+    return true;
+}
+template <int Size> bool writeFlag(InCommand command, int conn, bool on)
+{
+    return writeWords<Size>(command, conn, on ? 1 : 0);
+}
+
+// Narrower values at the start: u16, u8, and an i16 in tenths (a
+// temperature) as a float.
+template <int Size> bool readU16(OutCommand command, int conn, int& value)
+{
+    static_assert(Size >= 2, "a 2-byte answer");
+    return readAnswer<Size>(command, conn,
+                            [&](const uint8_t* answer) { value = MXX_get_u16(answer); });
+}
+template <int Size> bool writeU16(InCommand command, int conn, int value)
+{
+    static_assert(Size >= 2, "a 2-byte request");
+    return fits(value, UINT16_MAX) && sendRequest<Size>(command, conn, [&](uint8_t* request) {
+               MXX_put_u16(request, static_cast<uint16_t>(value));
+           });
+}
+template <int Size> bool writeU8(InCommand command, int conn, int value)
+{
+    static_assert(Size >= 1, "a 1-byte request");
+    return fits(value, UINT8_MAX) && sendRequest<Size>(command, conn, [&](uint8_t* request) {
+               request[0] = static_cast<uint8_t>(value);
+           });
+}
+template <int Size> bool readTenths(OutCommand command, int conn, float& value)
+{
+    static_assert(Size >= 2, "a 2-byte answer");
+    return readAnswer<Size>(command, conn, [&](const uint8_t* answer) {
+        value = static_cast<float>(static_cast<int16_t>(MXX_get_u16(answer)) / 10.0);
+    });
+}
+// As many u16 values as the array holds (voltages in millivolts).
+template <int Size, size_t N> bool readU16s(OutCommand command, int conn, int (&values)[N])
+{
+    static_assert(2 * N <= static_cast<size_t>(Size), "the answer holds every value");
+    return readAnswer<Size>(command, conn, [&](const uint8_t* answer) {
+        for (size_t i = 0; i < N; ++i)
+            values[i] = MXX_get_u16(answer + 2 * i);
+    });
+}
+// A u16 in (a channel), a u16 out.
+template <int In, int Out> bool queryU16(InOutCommand command, int conn, int in, int& out)
+{
+    static_assert(In >= 2 && Out >= 2, "2-byte values");
+    return fits(in, UINT16_MAX) &&
+           query<In, Out>(
+               command, conn,
+               [&](uint8_t* request) { MXX_put_u16(request, static_cast<uint16_t>(in)); },
+               [&](const uint8_t* answer) { out = MXX_get_u16(answer); });
+}
+// An i32 in, an i32 out.
+template <int In, int Out> bool queryI32(InOutCommand command, int conn, int in, int& out)
+{
+    static_assert(In >= 4 && Out >= 4, "4-byte values");
+    return query<In, Out>(
+        command, conn, [&](uint8_t* request) { putWord(request, in); },
+        [&](const uint8_t* answer) { getWord(answer, out); });
+}
+
+// A text field of the answer's size; empty on failure.
+template <int Size> QString readText(OutCommand command, int conn)
+{
+    Bytes<Size> text{};
+    command(conn, text.data(), 1);
+    return mxx_marshal::textAt(text.data(), text.size());
+}
+// A text field of the request's size, cut there and NUL-padded.
+template <int Size> bool writeText(InCommand command, int conn, const QString& text)
+{
+    return command(conn, mxx_marshal::textRequest<Size>(text).data(), 1) == 0;
 }
 
 // A list answer: u32 count, then up to `capacity` u32 ids; a count beyond
@@ -128,19 +322,5 @@ template <size_t N> QString modelName(const ModelName (&table)[N], int model)
             return QString::fromUtf8(m.name);
     return QString();
 }
-
-// Spectrum payloads. Handlers run on the transport thread and never read
-// beyond the payload the frame carries (mxx_events::payloadSize).
-
-// `n` channel counts of 16 or 32 bits from `at`, as ints.
-QVector<int> counts16(const uint8_t* at, int n);
-QVector<int> counts32(const uint8_t* at, int n);
-// The u32 counts of a spectrum payload, `n` of them from byte `head` on, the
-// last one cleared as in every family's spectra; false when the payload
-// cannot hold them.
-bool spectrumCounts(const MXX_frame* frame, int head, int n, QVector<int>& channels);
-// The spectrum of event 2020 of M15 and M16 (m15_comm.h); null when the
-// payload cannot hold its channel count.
-std::shared_ptr<Spectrum> probeSpectrum(const MXX_frame* frame);
 
 } // namespace mxx_family

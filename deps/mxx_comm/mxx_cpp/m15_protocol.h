@@ -1,49 +1,49 @@
 // M15Protocol: the oldest spectrometric probes' command set and their
-// spectra as a Qt signal.
+// spectra as a Qt signal, made from m15_commands.def and M15_EVENTS.
 #pragma once
 
+#include "family_methods.h"
 #include "protocol.h"
+#include "protocol_events.h"
 #include "spectrum.h"
 
 #include <m15_comm.h>
 
-#include <QString>
-
 #include <memory>
+
+// The spectrum, and the totals and button presses, which nothing here shows.
+#define M15_EVENTS(X, F)                                                                           \
+    X(F, 2020, PROBE_SPECTRUM, spectrumData, ())                                                   \
+    X(F, 2030, IGNORED, , ())                                                                      \
+    X(F, 2105, IGNORED, , ())
 
 class M15Protocol : public Protocol
 {
     Q_OBJECT
 
 public:
-    M15Protocol();
+    M15Protocol() { registerEventTypes(); }
 
-    int type() const override { return 1; }
-    // Hooks the spectrum, totals and button events; the thread is not used.
-    void bind(int connection, QThread* thread) override;
+    int type() const override { return MXX_TYPE_M15; }
     bool receiveData(QVariant& data) override;
 
-    QString getSWVersion(); // empty when the instrument did not answer
-    bool getTemperature(float& celsius);
-    bool getParam(M15_params& params);
-    bool setParam(const M15_params& params);
-    bool startMeas(int seconds); // 0: until stopped
-    bool stopMeas(bool clear);
-    bool set12BitMode(bool on);
-    bool testBuzzer();
-    bool testButtons(int& buttons);
-    bool getVoltage(int channel, int& millivolts);
-    bool getCurrent(int channel, int& microamperes);
-    bool getAdcOffset(int& offset);
-    bool setAdcOffset(int offset);
-    bool getHv(int& volts);
-    bool setHv(int volts);
-    bool setBacklight(int level);
-    bool setLld(int channel);
-    bool getVoltages(int (&millivolts)[4]);
-    bool getEnergyCalib(float& a, float& b, float& c);
-    bool setEnergyCalib(float a, float b, float c);
+    // A method per M15_METHOD row of m15_commands.def: getSWVersion is empty
+    // when the instrument did not answer, startMeas(0) measures until stopped.
+#ifndef Q_MOC_RUN
+#define MXX_METHODS_FAMILY M15
+#define M15_COMMAND MXX_NO_METHOD
+#define M15_METHOD MXX_DECLARE_COMMAND_METHOD
+#include <m15_commands.def>
+#undef M15_COMMAND
+#undef MXX_METHODS_FAMILY
+#endif
 
 signals:
-    void spectrumData(std::shared_ptr<Spectrum> spectrum);
+    M15_EVENTS(MXX_EVENT_SIGNAL, M15)
+
+protected:
+    void hookEvents(int connection) override;
+
+private:
+    static void registerEventTypes();
 };

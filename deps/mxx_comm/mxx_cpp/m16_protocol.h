@@ -1,67 +1,60 @@
 // M16Protocol: the command set of the probes with a programmable lookup
-// table, and their spectra and Geiger and neutron totals as Qt signals.
+// table, and their spectra and Geiger and neutron totals as Qt signals, made
+// from m16_commands.def and M16_EVENTS.
 #pragma once
 
+#include "family_methods.h"
 #include "protocol.h"
+#include "protocol_events.h"
 #include "spectrum.h"
 
 #include <m16_comm.h>
 
-#include <QString>
 #include <QVector>
 
 #include <memory>
+
+#define M16_EVENTS(X, F)                                                                           \
+    X(F, 2020, PROBE_SPECTRUM, spectrumData, ())                                                   \
+    X(F, 2031, RECORD, gmNeutData, (gm_neut_total))
 
 class M16Protocol : public Protocol
 {
     Q_OBJECT
 
 public:
-    M16Protocol();
+    M16Protocol() { registerEventTypes(); }
 
-    int type() const override { return 2; }
-    // Hooks the spectrum and totals events; the thread is not used.
-    void bind(int connection, QThread* thread) override;
+    int type() const override { return MXX_TYPE_M16; }
     bool receiveData(QVariant& data) override;
 
-    QString getSWVersion(); // empty when the instrument did not answer
+    // A method per M16_METHOD row of m16_commands.def: getSWVersion is empty
+    // when the instrument did not answer, startScan(0) scans until stopped.
+#ifndef Q_MOC_RUN
+#define MXX_METHODS_FAMILY M16
+#define M16_COMMAND MXX_NO_METHOD
+#define M16_METHOD MXX_DECLARE_COMMAND_METHOD
+#include <m16_commands.def>
+#undef M16_COMMAND
+#undef MXX_METHODS_FAMILY
+#endif
+
     // Sends a test pattern; true when it came back unchanged.
     bool usbTest();
-    bool getTemperature(float& celsius);
-    bool getVoltages(int (&millivolts)[3]);
-    bool getParam(M16_params& params);
-    bool setParam(const M16_params& params);
-    bool getAdc0(int& value);
-    bool getOffset(int& offset);
-    bool setOffset(int offset);
-    bool getGain(int& gain);
-    bool setGain(int gain);
-    bool getHv(int& volts);
-    bool setHv(int volts);
-    bool getDiscriminator(int& channel);
-    bool setDiscriminator(int channel);
     // The table must have 256 entries of 0 to 65535 (else nothing is sent);
     // true only when the instrument's checksum of what it took is ours.
     bool writeLut(int slot, const QVector<int>& table);
-    bool getLutChecksum(int& checksum);
-    bool makeLinearLut();
-    bool makeSquareLut();
-    bool loadLut(int slot);
-    bool get16BitMode(bool& on);
-    bool set16BitMode(bool on);
-    bool getCalib(M16_calib& calib);
-    bool setCalib(const M16_calib& calib);
-    bool startScan(int seconds); // 0: until stopped
-    bool stopScan();
-    bool getEnergyCalib(float& a, float& b, float& c);
-    bool setEnergyCalib(float a, float b, float c);
-
     // The sum of the entries, modulo 65536, as the instrument computes it.
     static int lutChecksum(const QVector<int>& table);
 
 signals:
-    void spectrumData(std::shared_ptr<Spectrum> spectrum);
-    void gmNeutData(std::shared_ptr<M16_gm_neut_total> total);
+    M16_EVENTS(MXX_EVENT_SIGNAL, M16)
+
+protected:
+    void hookEvents(int connection) override;
+
+private:
+    static void registerEventTypes();
 };
 
-Q_DECLARE_METATYPE(std::shared_ptr<M16_gm_neut_total>)
+M16_EVENTS(MXX_EVENT_METATYPE, M16)

@@ -1,83 +1,43 @@
 #include "m17_protocol.h"
 
-#include <m17_comm.h>
+#include "family_support.h"
+
 #include <mxx_bytes.h>
 
 #include <vector>
 
-namespace {
-
-constexpr int kTextSize = 8;
-constexpr int kPageSize = 64;
-
-QString textOf(const char* bytes, int capacity)
-{
-    int n = 0;
-    while (n < capacity && bytes[n])
-        ++n;
-    return QString::fromUtf8(bytes, n);
-}
-
-} // namespace
-
-QString M17Protocol::getFWVersion() const
-{
-    char text[kTextSize] = {};
-    M17_get_fw_version(connection(), text, 1);
-    return textOf(text, kTextSize);
-}
-
-QString M17Protocol::getSerial() const
-{
-    char text[kTextSize + 1] = {};
-    M17_get_serial(connection(), text, 1);
-    return textOf(text, kTextSize);
-}
-
-bool M17Protocol::setSerial(const QString& serial) const
-{
-    const QByteArray utf8 = serial.toUtf8();
-    uint8_t field[kTextSize];
-    MXX_put_text(field, sizeof field, utf8.constData(), static_cast<size_t>(utf8.size()));
-    return M17_set_serial(connection(), field, 1) == 0;
-}
+#define MXX_METHODS_FAMILY M17
+#define MXX_METHODS_OWNER M17Protocol
+#define M17_COMMAND MXX_NO_METHOD
+#define M17_METHOD MXX_DEFINE_CONST_COMMAND_METHOD
+#include <m17_commands.def>
+#undef M17_COMMAND
+#undef MXX_METHODS_OWNER
+#undef MXX_METHODS_FAMILY
 
 bool M17Protocol::getTime(QDateTime& time) const
 {
-    uint8_t clock[24] = {};
+    uint8_t clock[MXX_RESPONSE_SIZE(M17, get_time)] = {};
     if (M17_get_time(connection(), clock, 1) != 0)
         return false;
-    int v[6];
+    int field[6];
     for (int i = 0; i < 6; ++i)
-        v[i] = static_cast<int32_t>(MXX_get_u32(clock + 4 * i));
-    time.setDate(QDate(v[0], v[1], v[2]));
-    time.setTime(QTime(v[3], v[4], v[5], 0));
+        field[i] = static_cast<int32_t>(MXX_get_u32(clock + 4 * i));
+    time.setDate(QDate(field[0], field[1], field[2]));
+    time.setTime(QTime(field[3], field[4], field[5], 0));
     return true;
 }
 
 bool M17Protocol::setTime(const QDateTime& time) const
 {
-    const QDate d = time.date();
-    const QTime t = time.time();
-    const int v[6] = {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second()};
-    uint8_t clock[24];
+    const QDate date = time.date();
+    const QTime clockTime = time.time();
+    const int field[6] = {date.year(),      date.month(),       date.day(),
+                          clockTime.hour(), clockTime.minute(), clockTime.second()};
+    uint8_t clock[MXX_REQUEST_SIZE(M17, set_time)];
     for (int i = 0; i < 6; ++i)
-        MXX_put_u32(clock + 4 * i, static_cast<uint32_t>(v[i]));
+        MXX_put_u32(clock + 4 * i, static_cast<uint32_t>(field[i]));
     return M17_set_time(connection(), clock, 1) == 0;
-}
-
-bool M17Protocol::getModelRev(Revision& revision) const
-{
-    uint8_t bytes[4] = {};
-    if (M17_get_model_rev(connection(), bytes, 1) != 0)
-        return false;
-    std::copy(bytes, bytes + 4, revision.byte);
-    return true;
-}
-
-bool M17Protocol::setModelRev(const Revision& revision) const
-{
-    return M17_set_model_rev(connection(), revision.byte, 1) == 0;
 }
 
 bool M17Protocol::eraseExtFlash(int& result) const
@@ -91,12 +51,12 @@ bool M17Protocol::eraseExtFlash(int& result) const
 
 bool M17Protocol::readExtFlash(short page, unsigned char* data) const
 {
-    uint8_t request[2];
+    uint8_t request[MXX_REQUEST_SIZE(M17, read_ext_flash)];
     MXX_put_u16(request, static_cast<uint16_t>(page));
-    uint8_t bytes[kPageSize] = {};
+    uint8_t bytes[MXX_RESPONSE_SIZE(M17, read_ext_flash)] = {};
     if (M17_read_ext_flash(connection(), request, bytes, 1) != 0)
         return false;
-    std::copy(bytes, bytes + kPageSize, data);
+    std::copy(bytes, bytes + sizeof bytes, data);
     return true;
 }
 
@@ -113,7 +73,7 @@ bool M17Protocol::writeExtFlash(short page, const unsigned char* data, unsigned 
 
 bool M17Protocol::flashFW(bool flag, unsigned int value) const
 {
-    uint8_t request[8];
+    uint8_t request[MXX_REQUEST_SIZE(M17, flash_FW)];
     MXX_put_u32(request, flag ? 1 : 0);
     MXX_put_u32(request + 4, value);
     return M17_flash_FW(connection(), request, 1) == 0;

@@ -13,21 +13,10 @@ const ModelName kModels[] = {
     {4, "M18 Air"},
 };
 
-// An entry count answer: u32 entries, u32 index of the oldest.
-bool logCount(OutCommand command, int conn, int& entries, int& oldest)
-{
-    uint8_t answer[8] = {};
-    if (command(conn, answer, 1) != 0)
-        return false;
-    entries = static_cast<int>(MXX_get_u32(answer));
-    oldest = static_cast<int>(MXX_get_u32(answer + 4));
-    return true;
-}
-
-void putF64(uint8_t* at, double v)
+void putF64(uint8_t* at, double value)
 {
     uint64_t bits;
-    std::memcpy(&bits, &v, sizeof bits);
+    std::memcpy(&bits, &value, sizeof bits);
     MXX_put_u32(at, static_cast<uint32_t>(bits));
     MXX_put_u32(at + 4, static_cast<uint32_t>(bits >> 32));
 }
@@ -35,91 +24,30 @@ void putF64(uint8_t* at, double v)
 double getF64(const uint8_t* at)
 {
     const uint64_t bits = MXX_get_u32(at) | static_cast<uint64_t>(MXX_get_u32(at + 4)) << 32;
-    double v;
-    std::memcpy(&v, &bits, sizeof v);
-    return v;
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
 }
 
 } // namespace
+
+#define MXX_METHODS_FAMILY M18
+#define MXX_METHODS_OWNER M18Protocol
+#define M18_COMMAND MXX_NO_METHOD
+#define M18_METHOD MXX_DEFINE_COMMAND_METHOD
+#include <m18_commands.def>
+#undef M18_COMMAND
+#undef MXX_METHODS_OWNER
+#undef MXX_METHODS_FAMILY
 
 QString M18Protocol::getModelName(int model)
 {
     return modelName(kModels, model);
 }
 
-bool M18Protocol::getParams(M18_params& params)
-{
-    return readRecord(M18_get_params, connection(), params);
-}
-bool M18Protocol::setParams(const M18_params& params)
-{
-    return writeRecord(M18_set_params, connection(), params);
-}
-bool M18Protocol::getStatus(M18_status& status)
-{
-    return readRecord(M18_get_status, connection(), status);
-}
-
-bool M18Protocol::getStabLogCount(int& entries, int& oldest)
-{
-    return logCount(M18_get_stab_log_count, connection(), entries, oldest);
-}
-bool M18Protocol::getStabLogEntry(int index, M18_stab_log_entry& entry)
-{
-    return readEntry(M18_get_stab_log_entry, connection(), index, entry);
-}
-bool M18Protocol::getAssayLogCount(int& entries, int& oldest)
-{
-    return logCount(M18_get_assay_log_count, connection(), entries, oldest);
-}
-bool M18Protocol::getAssayLogEntry(int index, M18_assay_log_entry& entry)
-{
-    return readEntry(M18_get_assay_log_entry, connection(), index, entry);
-}
-bool M18Protocol::getIdentLogCount(int& entries, int& oldest)
-{
-    return logCount(M18_get_ident_log_count, connection(), entries, oldest);
-}
-bool M18Protocol::getIdentLogEntry(int index, M18_ident_log_entry& entry)
-{
-    return readEntry(M18_get_ident_log_entry, connection(), index, entry);
-}
-bool M18Protocol::getSurveyLogCount(int& entries, int& oldest)
-{
-    return logCount(M18_get_survey_log_count, connection(), entries, oldest);
-}
-bool M18Protocol::getSurveyLogEntry(int index, M18_survey_log_entry& entry)
-{
-    return readEntry(M18_get_survey_log_entry, connection(), index, entry);
-}
-bool M18Protocol::getSpectraLogCount(int& entries, int& oldest)
-{
-    return logCount(M18_get_spectra_log_count, connection(), entries, oldest);
-}
-bool M18Protocol::getSpectraLogEntry(int index, M18_spectrum_log_entry& entry)
-{
-    return readEntry(M18_get_spectra_log_entry, connection(), index, entry);
-}
-bool M18Protocol::getAirSpectraLogCount(int& entries, int& oldest)
-{
-    return logCount(M18_get_air_spectra_log_count, connection(), entries, oldest);
-}
-bool M18Protocol::getAirSpectraLogEntry(int index, M18_spectrum_log_entry& entry)
-{
-    return readEntry(M18_get_air_spectra_log_entry, connection(), index, entry);
-}
-bool M18Protocol::getLogList(M18_log_list& list)
-{
-    return readRecord(M18_get_log_list, connection(), list);
-}
-bool M18Protocol::clearLogs(int mask)
-{
-    return writeI32(M18_clear_logs, connection(), mask);
-}
-
 bool M18Protocol::getGps(double& latitude, double& longitude)
 {
-    uint8_t answer[16] = {};
+    uint8_t answer[MXX_RESPONSE_SIZE(M18, get_gps)] = {};
     if (M18_get_gps(connection(), answer, 1) != 0)
         return false;
     latitude = getF64(answer);
@@ -129,42 +57,8 @@ bool M18Protocol::getGps(double& latitude, double& longitude)
 
 bool M18Protocol::setGps(double latitude, double longitude)
 {
-    uint8_t request[16];
+    uint8_t request[MXX_REQUEST_SIZE(M18, set_gps)];
     putF64(request, latitude);
     putF64(request + 8, longitude);
     return M18_set_gps(connection(), request, 1) == 0;
-}
-
-bool M18Protocol::getMemoryUsage(M18_memory_usage& usage)
-{
-    return readRecord(M18_get_memory_usage, connection(), usage);
-}
-bool M18Protocol::photomultiplierOff()
-{
-    return run(M18_photomultiplier_off, connection());
-}
-bool M18Protocol::sendEvent(int event)
-{
-    return writeI32(M18_send_event, connection(), event);
-}
-bool M18Protocol::getScreen(M18_screen& screen)
-{
-    return readRecord(M18_get_screen, connection(), screen);
-}
-bool M18Protocol::nuclideLibraryClear()
-{
-    return run(M18_nuclide_library_clear, connection());
-}
-bool M18Protocol::nuclideLibraryRead(int index, M18_nuclide& nuclide)
-{
-    return readEntry(M18_nuclide_library_read, connection(), index, nuclide);
-}
-bool M18Protocol::nuclideLibraryWrite(int index, const M18_nuclide& nuclide)
-{
-    return writeEntry(M18_nuclide_library_write, connection(), index, nuclide);
-}
-
-bool M18Protocol::nuclideLibraryTest(int& result)
-{
-    return readI32(M18_nuclide_library_test, connection(), result);
 }

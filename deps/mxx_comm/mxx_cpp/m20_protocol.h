@@ -1,9 +1,13 @@
 // M20Protocol: the command set of the dose-rate meters with a measurement
-// log, notes and named files, and their live measurement as a Qt signal.
+// log, notes and named files, and their live measurement as a Qt signal,
+// made from m20_commands.def and M20_EVENTS. M21Protocol, for their
+// successors, is made the same way from its own table.
 #pragma once
 
+#include "family_methods.h"
 #include "m17_protocol.h"
 #include "protocol.h"
+#include "protocol_events.h"
 
 #include <m20_comm.h>
 
@@ -13,41 +17,42 @@
 
 #include <memory>
 
+// The live measurement, M21's as well.
+#define M20_EVENTS(X, F) X(F, 9302, RECORD, spectrumData, (live_meas_data))
+
 class M20Protocol : public Protocol
 {
     Q_OBJECT
 
 public:
-    M20Protocol();
+    M20Protocol() { registerEventTypes(); }
 
-    int type() const override { return 5; }
-    // Hooks the live measurement event; the thread is not used.
-    void bind(int connection, QThread* thread) override;
+    int type() const override { return MXX_TYPE_M20; }
     bool receiveData(QVariant& data) override;
 
-    bool getModelRev(M17Protocol::Revision& revision);
-    bool setModelRev(const M17Protocol::Revision& revision);
-    bool measure(int seconds);
-    bool getState(int& state);
-    bool setState(int state);
-    bool setEvents(int mask); // bit 0: live measurement
-    bool getParams(M20_params& params);
-    bool setParams(const M20_params& params); // its settable block
-    bool getStatus(M20_status& status);
-    bool getLogList(QVector<uint>& ids);
-    bool getLogEntry(int id, M20_log_entry& entry);
-    bool clearLogs();
-    bool deleteLogEntry(int id);
-    bool getMemoryUsage(M20_memory_usage& usage);
-    bool getNoteInfo(int& notes);
+    // A method per M20_METHOD row: setParams sends the settable block,
+    // setEvents takes a mask (bit 0: live measurement), writeFile refuses a
+    // name longer than its 32-byte field, and readFile leaves `data` alone
+    // when a chunk fails.
+#ifndef Q_MOC_RUN
+#define MXX_METHODS_FAMILY M20
+#define M20_COMMAND MXX_NO_METHOD
+#define M20_METHOD MXX_DECLARE_COMMAND_METHOD
+#include <m20_commands.def>
+#undef M20_COMMAND
+#undef MXX_METHODS_FAMILY
+#endif
+
     bool getNote(int index, QString& text);
-    // In chunks; a name longer than its 32-byte field is refused.
-    bool writeFile(const QString& name, const QByteArray& data);
-    // At most `limit` bytes; false, with `data` untouched, when a chunk fails.
-    bool readFile(const QString& name, QByteArray& data, int limit = 16 * 1024 * 1024);
 
 signals:
-    void spectrumData(std::shared_ptr<M20_live_meas_data> data);
+    M20_EVENTS(MXX_EVENT_SIGNAL, M20)
+
+protected:
+    void hookEvents(int connection) override;
+
+private:
+    static void registerEventTypes();
 };
 
-Q_DECLARE_METATYPE(std::shared_ptr<M20_live_meas_data>)
+M20_EVENTS(MXX_EVENT_METATYPE, M20)

@@ -1,49 +1,47 @@
 // M21Protocol: the command set of the M20's successors, and their live
-// measurement as a Qt signal.
+// measurement as a Qt signal, made as M20Protocol is from m21_commands.def
+// and M20's events.
 #pragma once
 
-#include "protocol.h"
+#include "m20_protocol.h"
 
 #include <m21_comm.h>
 
-#include <QByteArray>
 #include <QDateTime>
-#include <QString>
-#include <QVector>
 
-#include <memory>
+#define M21_EVENTS(X, F) M20_EVENTS(X, F)
 
 class M21Protocol : public Protocol
 {
     Q_OBJECT
 
 public:
-    M21Protocol();
+    M21Protocol() { registerEventTypes(); }
 
-    int type() const override { return 10; }
-    // Hooks the live measurement event; the thread is not used.
-    void bind(int connection, QThread* thread) override;
+    int type() const override { return MXX_TYPE_M21; }
     bool receiveData(QVariant& data) override;
 
-    bool getScreen(M21_screen& screen);
-    bool getState(int& state);
-    bool setState(int state);
-    bool getParams(M21_params& params);
-    bool setParams(const M21_params& params); // its settable block
-    bool getStatus(M21_status& status);
-    bool getLogList(QVector<uint>& ids);
-    bool getLogEntry(int id, M21_log_entry& entry);
-    bool clearLogs();
-    bool deleteLogEntry(int id);
-    bool getMemoryUsage(M21_memory_usage& usage);
-    // As M20Protocol's.
-    bool writeFile(const QString& name, const QByteArray& data);
-    bool readFile(const QString& name, QByteArray& data, int limit = 16 * 1024 * 1024);
+    // A method per M21_METHOD row, as M20Protocol's.
+#ifndef Q_MOC_RUN
+#define MXX_METHODS_FAMILY M21
+#define M21_COMMAND MXX_NO_METHOD
+#define M21_METHOD MXX_DECLARE_COMMAND_METHOD
+#include <m21_commands.def>
+#undef M21_COMMAND
+#undef MXX_METHODS_FAMILY
+#endif
+
     // Size and time of the last change (UTC) of a named file.
     bool getFileInfo(const QString& name, int& size, QDateTime& changed);
 
 signals:
-    void spectrumData(std::shared_ptr<M21_live_meas_data> data);
+    M21_EVENTS(MXX_EVENT_SIGNAL, M21)
+
+protected:
+    void hookEvents(int connection) override;
+
+private:
+    static void registerEventTypes();
 };
 
-Q_DECLARE_METATYPE(std::shared_ptr<M21_live_meas_data>)
+M21_EVENTS(MXX_EVENT_METATYPE, M21)

@@ -19,7 +19,6 @@ M22Spectrum& M22Spectrum::operator+=(const Spectrum& other)
 
 namespace {
 
-constexpr int kM22 = 6;
 constexpr int kSpectrumHead = 32;
 
 const ModelName kModels[] = {
@@ -44,30 +43,17 @@ int M22SpectrumEvent(int, char*, MXX_frame* frame, void* user)
     spectrum->setAdcNum(MXX_get_u16(p));
     spectrum->setTotal1(MXX_get_u32(p + 16));
     spectrum->setTotal2(MXX_get_u32(p + 20));
-    post(user, kM22, std::shared_ptr<Spectrum>(spectrum));
+    post(user, MXX_TYPE_M22, std::shared_ptr<Spectrum>(spectrum));
     return 0;
 }
 
 } // namespace detail
 
-const Hook kHooks[] = {
-    {8350, detail::M22SpectrumEvent},
-};
-
 } // namespace
 
-M22Protocol::M22Protocol()
-{
-    qRegisterMetaType<std::shared_ptr<Spectrum>>("std::shared_ptr<Spectrum>");
-}
+MXX_DEFINE_EVENTS(M22)
 
-void M22Protocol::bind(int connection, QThread*)
-{
-    Protocol::bind(connection, nullptr);
-    hookAll(connection, kHooks);
-}
-
-bool M22Protocol::receiveData(QVariant& data)
+bool M22Protocol::takeSpectrum(QVariant& data)
 {
     if (!data.canConvert<std::shared_ptr<Spectrum>>())
         return false;
@@ -83,54 +69,14 @@ QString M22Protocol::getModelName(int model)
     return modelName(kModels, model);
 }
 
-bool M22Protocol::getStatus(M22_status& status)
-{
-    return readRecord(M22_get_status, connection(), status);
-}
-bool M22Protocol::getParams(M22_params& params)
-{
-    return readRecord(M22_get_params, connection(), params);
-}
-bool M22Protocol::setParams(const M22_params& params)
-{
-    return writeRecord(M22_set_params, connection(), params);
-}
-bool M22Protocol::getMcaParams(M22_mca_params& params)
-{
-    return readRecord(M22_get_mca_params, connection(), params);
-}
-bool M22Protocol::setMcaParams(const M22_mca_params& params)
-{
-    return writeRecord(M22_set_mca_params, connection(), params);
-}
-bool M22Protocol::setMeasFlags(int flags)
-{
-    return writeU8(M22_set_meas_flags, connection(), flags);
-}
-bool M22Protocol::getLogCount(int& entries)
-{
-    return readI32(M22_get_log_count, connection(), entries);
-}
-bool M22Protocol::getLogEntry(int index, M22_log_entry& entry)
-{
-    return readEntry(M22_get_log_entry, connection(), index, entry);
-}
-bool M22Protocol::clearLogs()
-{
-    return run(M22_clear_logs, connection());
-}
-bool M22Protocol::getWp(int& value)
-{
-    return readI32(M22_get_wp, connection(), value);
-}
-bool M22Protocol::setWp(int value)
-{
-    return writeI32(M22_set_wp, connection(), value);
-}
-bool M22Protocol::getScreen(M22_screen& screen)
-{
-    return readRecord(M22_get_screen, connection(), screen);
-}
+#define MXX_METHODS_FAMILY M22
+#define MXX_METHODS_OWNER M22Protocol
+#define M22_COMMAND MXX_NO_METHOD
+#define M22_METHOD MXX_DEFINE_COMMAND_METHOD
+#include <m22_commands.def>
+#undef M22_COMMAND
+#undef MXX_METHODS_OWNER
+#undef MXX_METHODS_FAMILY
 
 bool M22Protocol::createRecord(const QString& name)
 {

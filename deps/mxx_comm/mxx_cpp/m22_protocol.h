@@ -2,7 +2,9 @@
 // multichannel analyser, and their spectra (M22Spectrum) as a Qt signal.
 #pragma once
 
+#include "family_methods.h"
 #include "protocol.h"
+#include "protocol_events.h"
 #include "spectrum.h"
 
 #include <m22_comm.h>
@@ -27,11 +29,11 @@ public:
     M22Spectrum& operator+=(const Spectrum& other) override;
 
     uint total1() const { return m_total1; }
-    void setTotal1(uint v) { m_total1 = v; }
+    void setTotal1(uint total) { m_total1 = total; }
     uint total2() const { return m_total2; }
-    void setTotal2(uint v) { m_total2 = v; }
+    void setTotal2(uint total) { m_total2 = total; }
     uint adcNum() const { return m_adcNum; }
-    void setAdcNum(uint v) { m_adcNum = v; }
+    void setAdcNum(uint adc) { m_adcNum = adc; }
 
 private:
     uint m_total1 = 0;
@@ -39,31 +41,31 @@ private:
     uint m_adcNum = 0;
 };
 
+// The spectrum event, with a hook and a taking of its own (M22Spectrum).
+#define M22_EVENTS(X, F) X(F, 8350, CUSTOM, , (detail::M22SpectrumEvent, takeSpectrum))
+
 class M22Protocol : public Protocol
 {
     Q_OBJECT
 
 public:
-    M22Protocol();
+    M22Protocol() { registerEventTypes(); }
 
-    int type() const override { return 6; }
-    // Hooks the spectrum event; the thread is not used.
-    void bind(int connection, QThread* thread) override;
+    int type() const override { return MXX_TYPE_M22; }
     // Emits spectrumData for an M22Spectrum; other items are not its own.
     bool receiveData(QVariant& data) override;
 
-    bool getStatus(M22_status& status);
-    bool getParams(M22_params& params);
-    bool setParams(const M22_params& params); // its settable block
-    bool getMcaParams(M22_mca_params& params);
-    bool setMcaParams(const M22_mca_params& params); // its settable block
-    bool setMeasFlags(int flags);                    // one byte
-    bool getLogCount(int& entries);
-    bool getLogEntry(int index, M22_log_entry& entry);
-    bool clearLogs();
-    bool getWp(int& value);
-    bool setWp(int value);
-    bool getScreen(M22_screen& screen);
+    // A method per M22_METHOD row: the set methods send their settable
+    // blocks, setMeasFlags one byte.
+#ifndef Q_MOC_RUN
+#define MXX_METHODS_FAMILY M22
+#define M22_COMMAND MXX_NO_METHOD
+#define M22_METHOD MXX_DECLARE_COMMAND_METHOD
+#include <m22_commands.def>
+#undef M22_COMMAND
+#undef MXX_METHODS_FAMILY
+#endif
+
     bool createRecord(const QString& name); // at most 7 bytes of it are sent
 
     // The display name of a model number; empty for one not known.
@@ -71,4 +73,11 @@ public:
 
 signals:
     void spectrumData(std::shared_ptr<Spectrum> spectrum);
+
+protected:
+    void hookEvents(int connection) override;
+
+private:
+    static void registerEventTypes();
+    bool takeSpectrum(QVariant& data);
 };

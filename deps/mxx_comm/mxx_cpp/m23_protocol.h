@@ -3,6 +3,7 @@
 #pragma once
 
 #include "protocol.h"
+#include "protocol_events.h"
 
 #include <m23_comm.h>
 
@@ -13,6 +14,14 @@
 #include <memory>
 #include <mutex>
 
+// The buffer's status information, kept without a signal; M26's too, posted
+// under its own family.
+template <int Family>
+inline constexpr MXX_event_handler M23StatusInfoEvent =
+    mxx_events::recordEvent<Family, M23_status_info>;
+#define M23_EVENTS(X, F)                                                                           \
+    X(F, M23_STATUS_EVENT, CUSTOM, , (M23StatusInfoEvent<MXX_TYPE_##F>, keepStatusInfo))
+
 class M23Protocol : public Protocol
 {
     Q_OBJECT
@@ -20,10 +29,7 @@ class M23Protocol : public Protocol
 public:
     M23Protocol();
 
-    int type() const override { return 7; }
-    // Hooks the buffer's status information (event 9405).
-    void bind(int connection, QThread* thread) override;
-    // Keeps the status information an event brought; no signal.
+    int type() const override { return MXX_TYPE_M23; }
     bool receiveData(QVariant& data) override;
 
     // Each exchange's time-out and the largest chunk asked for are the
@@ -45,11 +51,19 @@ public:
     std::shared_ptr<M23_status_info> lastStatusInfo() const { return m_lastStatus; }
 
 protected:
+    void hookEvents(int connection) override;
     // Exchanges of this object run one at a time, whichever thread issues
     // them: M26Protocol reads files on a thread of its own.
     std::shared_ptr<std::mutex> exchangeLock() const { return m_exchange; }
+    std::unique_lock<std::mutex> exchangeGuard() const
+    {
+        return std::unique_lock<std::mutex>(*m_exchange);
+    }
+    bool keepStatusInfo(QVariant& data);
 
 private:
+    static void registerEventTypes();
+
     int m_timeout = 2000;
     uint32_t m_chunkLimit = M23_CHUNK_LIMIT;
     std::shared_ptr<std::mutex> m_exchange = std::make_shared<std::mutex>();

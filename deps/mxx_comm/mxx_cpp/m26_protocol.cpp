@@ -1,6 +1,6 @@
 #include "m26_protocol.h"
 
-#include "protocol_bytes.h"
+#include "family_support.h"
 
 #include <QThread>
 
@@ -149,8 +149,11 @@ void M26Reader::readStabLogEntry(uint32_t index, uint32_t base)
         emit stabLogEntry(entry);
 }
 
+MXX_DEFINE_EVENTS(M26)
+
 M26Protocol::M26Protocol()
 {
+    registerEventTypes();
     qRegisterMetaType<M26_status>("M26_status");
     qRegisterMetaType<M26_stab_log_entry>("M26_stab_log_entry");
     qRegisterMetaType<uint32_t>("uint32_t");
@@ -224,79 +227,40 @@ bool M26Protocol::isValidStabEntry(const M26_stab_log_entry& entry)
     return id != 0 && id != UINT32_MAX;
 }
 
-bool M26Protocol::getStatus(M26_status& status)
-{
-    std::lock_guard<std::mutex> lock(*exchangeLock());
-    return M26_get_status(connection(), status.bytes, 1) == 0;
-}
-
-bool M26Protocol::getParams(M26_params& params)
-{
-    std::lock_guard<std::mutex> lock(*exchangeLock());
-    return M26_get_params(connection(), params.bytes, 1) == 0;
-}
-
-bool M26Protocol::setParams(const M26_params& params)
-{
-    std::lock_guard<std::mutex> lock(*exchangeLock());
-    return M26_set_params(connection(), params.bytes, 1) == 0;
-}
-
-bool M26Protocol::getMcaParams(M26_mca_params& params)
-{
-    std::lock_guard<std::mutex> lock(*exchangeLock());
-    return M26_get_mca_params(connection(), params.bytes, 1) == 0;
-}
-
-bool M26Protocol::setMcaParams(const M26_mca_params& params)
-{
-    std::lock_guard<std::mutex> lock(*exchangeLock());
-    return M26_set_mca_params(connection(), params.bytes, 1) == 0;
-}
-
-bool M26Protocol::getStab(int& mode)
-{
-    Word answer{};
-    std::lock_guard<std::mutex> lock(*exchangeLock());
-    return intAnswer(M26_get_stab(connection(), answer.data(), 1), answer, mode);
-}
-
-bool M26Protocol::setStab(int mode)
-{
-    std::lock_guard<std::mutex> lock(*exchangeLock());
-    return M26_set_stab(connection(), i32(mode).data(), 1) == 0;
-}
+#define MXX_METHODS_FAMILY M26
+#define MXX_METHODS_OWNER M26Protocol
+#define M26_FILE MXX_NO_METHOD
+#define M26_FILE_METHOD MXX_DEFINE_FILE_METHOD
+#include <m26_commands.def>
+#undef M26_FILE
+#undef MXX_METHODS_OWNER
+#undef MXX_METHODS_FAMILY
 
 bool M26Protocol::clearStabLog()
 {
-    std::lock_guard<std::mutex> lock(*exchangeLock());
-    return M26_clear_stab_log(connection(), i32(1).data(), 1) == 0;
-}
-
-bool M26Protocol::getStabLogInfo(M26_stab_log_info& info)
-{
-    std::lock_guard<std::mutex> lock(*exchangeLock());
-    return M26_get_stab_log_info(connection(), info.bytes, 1) == 0;
+    const auto exchange = exchangeGuard();
+    return mxx_family::writeWords<MXX_REQUEST_SIZE(M26, clear_stab_log)>(M26_clear_stab_log,
+                                                                         connection(), 1);
 }
 
 bool M26Protocol::getStabLogEntry(uint32_t index, uint32_t base, M26_stab_log_entry& entry)
 {
-    std::lock_guard<std::mutex> lock(*exchangeLock());
+    const auto exchange = exchangeGuard();
     return M26_get_stab_log_entry(connection(), index, base, entry.bytes, 1) == 0;
 }
 
 bool M26Protocol::getSpectrum(const QString& name, std::shared_ptr<M26Spectrum>& spectrum)
 {
-    std::lock_guard<std::mutex> lock(*exchangeLock());
+    const auto exchange = exchangeGuard();
     return readSpectrum(connection(), name, spectrum);
 }
 
 bool M26Protocol::energyCalib(float channel, float energyKeV)
 {
-    uint8_t request[8];
+    uint8_t request[MXX_REQUEST_SIZE(M26, energy_calib)];
     MXX_put_f32(request, channel);
     MXX_put_f32(request + 4, energyKeV);
-    std::lock_guard<std::mutex> lock(*exchangeLock());
+    const auto exchange = exchangeGuard();
     return M26_energy_calib(connection(), request, 1) == 0;
 }
 

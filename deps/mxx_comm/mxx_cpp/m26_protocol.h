@@ -6,6 +6,7 @@
 // object's thread.
 #pragma once
 
+#include "family_methods.h"
 #include "m23_protocol.h"
 #include "m26_spectrum.h"
 
@@ -19,6 +20,9 @@
 
 class M26Reader;
 
+// The buffer's status information, as M23's.
+#define M26_EVENTS(X, F) M23_EVENTS(X, F)
+
 class M26Protocol : public M23Protocol
 {
     Q_OBJECT
@@ -27,26 +31,29 @@ public:
     M26Protocol();
     ~M26Protocol() override;
 
-    int type() const override { return 9; }
+    int type() const override { return MXX_TYPE_M26; }
     // Creates the reader for `connection` on `thread` (this object's own
     // thread when null) and wires it to the signals.
     void bind(int connection, QThread* thread) override;
     // Forgets the reader.
     void unbind() override;
+    bool receiveData(QVariant& data) override;
 
     static QString getModelName(int model);
     // A record neither erased (all ones) nor never written (0).
     static bool isValidStabEntry(const M26_stab_log_entry& entry);
 
-    bool getStatus(M26_status& status);
-    bool getParams(M26_params& params);
-    bool setParams(const M26_params& params);
-    bool getMcaParams(M26_mca_params& params);
-    bool setMcaParams(const M26_mca_params& params);
-    bool getStab(int& mode);
-    bool setStab(int mode);
+    // A method per M26_FILE_METHOD row.
+#ifndef Q_MOC_RUN
+#define MXX_METHODS_FAMILY M26
+#define M26_FILE MXX_NO_METHOD
+#define M26_FILE_METHOD MXX_DECLARE_FILE_METHOD
+#include <m26_commands.def>
+#undef M26_FILE
+#undef MXX_METHODS_FAMILY
+#endif
+
     bool clearStabLog();
-    bool getStabLogInfo(M26_stab_log_info& info);
     bool getStabLogEntry(uint32_t index, uint32_t base, M26_stab_log_entry& entry);
     // "sec512", "sec1024" or "stab512".
     bool getSpectrum(const QString& name, std::shared_ptr<M26Spectrum>& spectrum);
@@ -67,7 +74,11 @@ signals:
     void readStatus();
     void stabLogEntryRead(uint32_t index, uint32_t base);
 
+protected:
+    void hookEvents(int connection) override;
+
 private:
+    static void registerEventTypes();
     void forgetReader();
 
     QPointer<M26Reader> m_reader;

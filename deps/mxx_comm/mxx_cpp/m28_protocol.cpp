@@ -1,7 +1,6 @@
 #include "m28_protocol.h"
 
-#include "protocol_bytes.h"
-#include "protocol_events.h"
+#include "family_support.h"
 
 #include <algorithm>
 
@@ -9,95 +8,42 @@ namespace {
 
 using namespace mxx_marshal;
 
-constexpr int kM28 = 11;
-
-namespace detail {
-
-using namespace mxx_events;
-
-// The two spectrum events carry the M30 payload; the event says which it is.
-constexpr MXX_event_handler M28SpectrumEvent = typedSpectrumEvent<kM28, 1>;
-constexpr MXX_event_handler M28AccSpectrumEvent = typedSpectrumEvent<kM28, 2>;
-constexpr MXX_event_handler M28KeyboardEvent = recordEvent<kM28, M28_keyboard_data>;
-constexpr MXX_event_handler M28TotalEvent = recordEvent<kM28, M28_total_data>;
-constexpr MXX_event_handler M28Gamma20HzEvent = valueEvent<kM28, kGamma20HzTag>;
-constexpr MXX_event_handler M28PulseDataEvent = recordEvent<kM28, M28_pulse_data>;
-constexpr MXX_event_handler M28StatusEvent = recordEvent<kM28, M28_status>;
-constexpr MXX_event_handler M28LightSensorEvent = valueEvent<kM28, kLightSensorTag>;
-constexpr MXX_event_handler M28AlarmEvent = valueEvent<kM28, kAlarmsTag>;
-constexpr MXX_event_handler M28ProgressIndicationEvent = recordEvent<kM28, M28_progress_indication>;
-constexpr MXX_event_handler M28ConnmanEvent = recordEvent<kM28, M28_connman_data>;
-constexpr MXX_event_handler M28MessageEvent = valueEvent<kM28, kMessageTag>;
-constexpr MXX_event_handler M28CsCalibEvent = recordEvent<kM28, M28_cs_calib_data>;
-
-} // namespace detail
-
-const mxx_events::Hook kHooks[] = {
-    {10002, detail::M28SpectrumEvent},  {10008, detail::M28AccSpectrumEvent},
-    {10003, detail::M28KeyboardEvent},  {10005, detail::M28TotalEvent},
-    {10004, detail::M28Gamma20HzEvent}, {10006, detail::M28PulseDataEvent},
-    {10007, detail::M28StatusEvent},    {10010, detail::M28LightSensorEvent},
-    {10011, detail::M28AlarmEvent},     {10012, detail::M28ProgressIndicationEvent},
-    {10013, detail::M28ConnmanEvent},   {10014, detail::M28MessageEvent},
-    {10015, detail::M28CsCalibEvent},
-};
-
-const mxx_events::SpectrumSignal<M28Protocol> kSpectrumSignals[] = {
-    nullptr,
-    &M28Protocol::spectrumData,
-    &M28Protocol::accSpectrumData,
-};
-
-const mxx_events::ValueTag<M28Protocol> kValueTags[] = {
-    {mxx_events::kAlarmsTag, &M28Protocol::alarmData},
-    {mxx_events::kGamma20HzTag, &M28Protocol::total20HzData},
-    {mxx_events::kLightSensorTag, &M28Protocol::lightSensorMonoData},
-    {mxx_events::kMessageTag, &M28Protocol::messageData},
-};
-
 // Three i32 fields, as the date and time commands carry them.
-std::array<uint8_t, 12> triple(int a, int b, int c)
+using Triple = std::array<uint8_t, MXX_RESPONSE_SIZE(M28, get_date)>;
+static_assert(MXX_REQUEST_SIZE(M28, set_date) == 12 && MXX_RESPONSE_SIZE(M28, get_date) == 12 &&
+                  MXX_REQUEST_SIZE(M28, set_time) == 12 && MXX_RESPONSE_SIZE(M28, get_time) == 12,
+              "three i32");
+
+Triple triple(int first, int second, int third)
 {
-    std::array<uint8_t, 12> r;
-    MXX_put_u32(r.data(), static_cast<uint32_t>(a));
-    MXX_put_u32(r.data() + 4, static_cast<uint32_t>(b));
-    MXX_put_u32(r.data() + 8, static_cast<uint32_t>(c));
-    return r;
+    Triple fields;
+    MXX_put_u32(fields.data(), static_cast<uint32_t>(first));
+    MXX_put_u32(fields.data() + 4, static_cast<uint32_t>(second));
+    MXX_put_u32(fields.data() + 8, static_cast<uint32_t>(third));
+    return fields;
 }
 
-int fieldOf(const std::array<uint8_t, 12>& r, int i)
+int fieldOf(const Triple& fields, int index)
 {
-    return static_cast<int32_t>(MXX_get_u32(r.data() + 4 * i));
+    return static_cast<int32_t>(MXX_get_u32(fields.data() + 4 * index));
 }
 
 } // namespace
 
-M28Protocol::M28Protocol()
-{
-    M28_EVENT_RECORDS(MXX_EVENT_RECORD_REGISTER)
-    mxx_events::registerRecord<M28_cs_calib_data>("std::shared_ptr<M28_cs_calib_data>");
-    mxx_events::registerRecord<QList<QStringList>>("std::shared_ptr<QList<QStringList>>");
-}
+MXX_DEFINE_EVENTS(M28)
 
-void M28Protocol::bind(int connection, QThread*)
-{
-    Protocol::bind(connection, nullptr);
-    mxx_events::hookAll(connection, kHooks);
-}
-
-bool M28Protocol::receiveData(QVariant& data)
-{
-    using namespace mxx_events;
-    return emitValue(this, data, kValueTags) || emitSpectrum(this, data, kSpectrumSignals) ||
-           emitRecords(this, data, &M28Protocol::totalData, &M28Protocol::keyboardData,
-                       &M28Protocol::pulseData, &M28Protocol::statusData,
-                       &M28Protocol::progressData, &M28Protocol::connmanData,
-                       &M28Protocol::csCalibData, &M28Protocol::identResultsData);
-}
+#define MXX_METHODS_FAMILY M28
+#define MXX_METHODS_OWNER M28Protocol
+#define M28_COMMAND MXX_NO_METHOD
+#define M28_METHOD MXX_DEFINE_COMMAND_METHOD
+#include <m28_commands.def>
+#undef M28_COMMAND
+#undef MXX_METHODS_OWNER
+#undef MXX_METHODS_FAMILY
 
 bool M28Protocol::getDate(QDate& date)
 {
-    std::array<uint8_t, 12> answer{};
+    Triple answer{};
     if (M28_get_date(connection(), answer.data(), 1) != 0)
         return false;
     const QDate read(fieldOf(answer, 0), fieldOf(answer, 1), fieldOf(answer, 2));
@@ -115,7 +61,7 @@ bool M28Protocol::setDate(const QDate& date)
 
 bool M28Protocol::getTime(QTime& time)
 {
-    std::array<uint8_t, 12> answer{};
+    Triple answer{};
     if (M28_get_time(connection(), answer.data(), 1) != 0)
         return false;
     const QTime read(fieldOf(answer, 0), fieldOf(answer, 1), fieldOf(answer, 2));
@@ -134,7 +80,8 @@ bool M28Protocol::setTime(const QTime& time)
 
 bool M28Protocol::modifyUser(int number, const QString& name, const QString& pin)
 {
-    uint8_t request[4 + 2 * M28_TEXT_FIELD];
+    uint8_t request[MXX_REQUEST_SIZE(M28, modify_user)];
+    static_assert(sizeof request == 4 + 2 * M28_TEXT_FIELD, "number, name and PIN");
     MXX_put_u32(request, static_cast<uint32_t>(number));
     putText(request + 4, M28_TEXT_FIELD, name);
     putText(request + 4 + M28_TEXT_FIELD, M28_TEXT_FIELD, pin);
@@ -143,7 +90,8 @@ bool M28Protocol::modifyUser(int number, const QString& name, const QString& pin
 
 bool M28Protocol::setLoggedUser(int number, const QString& pin)
 {
-    uint8_t request[4 + M28_TEXT_FIELD];
+    uint8_t request[MXX_REQUEST_SIZE(M28, set_logged_user)];
+    static_assert(sizeof request == 4 + M28_TEXT_FIELD, "number and PIN");
     MXX_put_u32(request, static_cast<uint32_t>(number));
     putText(request + 4, M28_TEXT_FIELD, pin);
     return M28_set_logged_user(connection(), request, 1) == 0;
@@ -151,7 +99,8 @@ bool M28Protocol::setLoggedUser(int number, const QString& pin)
 
 bool M28Protocol::getLoggedUser(int& number, QString& name)
 {
-    uint8_t answer[4 + M28_TEXT_FIELD];
+    uint8_t answer[MXX_RESPONSE_SIZE(M28, get_logged_user)];
+    static_assert(sizeof answer == 4 + M28_TEXT_FIELD, "number and name");
     if (M28_get_logged_user(connection(), answer, 1) != 0)
         return false;
     number = static_cast<int32_t>(MXX_get_u32(answer));
@@ -159,45 +108,15 @@ bool M28Protocol::getLoggedUser(int& number, QString& name)
     return true;
 }
 
-bool M28Protocol::storeMeasurement()
-{
-    return M28_store_measurement(connection(), 1) == 0;
-}
-
-bool M28Protocol::storeMetadata(const QString& text)
-{
-    return M28_store_metadata(connection(), textRequest<256>(text).data(), 1) == 0;
-}
-
-bool M28Protocol::startCsCalibration()
-{
-    return M28_start_cs_calibration(connection(), 1) == 0;
-}
-
-bool M28Protocol::stopCsCalibration()
-{
-    return M28_stop_cs_calibration(connection(), 1) == 0;
-}
-
-bool M28Protocol::setStabilization(int on)
-{
-    return M28_set_stabilization(connection(), i32(on).data(), 1) == 0;
-}
-
 bool M28Protocol::checkMassStorage(int& state, quint32& totalKiB, quint32& freeKiB)
 {
-    std::array<uint8_t, 12> answer{};
+    std::array<uint8_t, MXX_RESPONSE_SIZE(M28, check_mass_storage)> answer{};
     if (M28_check_mass_storage(connection(), answer.data(), 1) != 0)
         return false;
     state = fieldOf(answer, 0);
     totalKiB = MXX_get_u32(answer.data() + 4);
     freeKiB = MXX_get_u32(answer.data() + 8);
     return true;
-}
-
-bool M28Protocol::formatMassStorage()
-{
-    return M28_format_mass_storage(connection(), 1) == 0;
 }
 
 bool M28Protocol::listFiles(const QString& folder, QList<FileEntry>& files)
@@ -217,21 +136,10 @@ bool M28Protocol::listFiles(const QString& folder, QList<FileEntry>& files)
     return true;
 }
 
-bool M28Protocol::loadParamsFromFile(const QString& path)
-{
-    return M28_load_params_from_file(connection(), textRequest<M28_PATH_FIELD>(path).data(), 1) ==
-           0;
-}
-
-bool M28Protocol::loadNuclideLibraryFromFile(const QString& path)
-{
-    return M28_load_nuclide_library_from_file(connection(),
-                                              textRequest<M28_PATH_FIELD>(path).data(), 1) == 0;
-}
-
 bool M28Protocol::exportData(int what, int format, const QString& target)
 {
-    uint8_t request[8 + M28_PATH_FIELD];
+    uint8_t request[MXX_REQUEST_SIZE(M28, export_data)];
+    static_assert(sizeof request == 8 + M28_PATH_FIELD, "what, format and target");
     MXX_put_u32(request, static_cast<uint32_t>(what));
     MXX_put_u32(request + 4, static_cast<uint32_t>(format));
     putText(request + 8, M28_PATH_FIELD, target);
@@ -253,9 +161,4 @@ bool M28Protocol::getIdentResults(QList<QStringList>& results)
     results = *found;
     emit identResultsData(found);
     return true;
-}
-
-bool M28Protocol::removeDatabase()
-{
-    return M28_remove_database(connection(), 1) == 0;
 }

@@ -1,8 +1,10 @@
 // M30Protocol: the survey instruments' command set, the transmit-buffer
-// download of survey records, and the event stream as Qt signals.
+// download of survey records, and the event stream (m30_events.h) as Qt
+// signals.
 #pragma once
 
 #include "m30_command_set.h"
+#include "m30_events.h"
 #include "spectrum.h"
 
 #include <memory>
@@ -12,12 +14,14 @@ class M30Protocol : public M30CommandSet
     Q_OBJECT
 
 public:
-    M30Protocol();
+    M30Protocol()
+    {
+        registerEventTypes();
+        mxx_events::registerRecord<M30_spectrum_data>("std::shared_ptr<M30_spectrum_data>");
+    }
 
-    static constexpr int kTypeId = 12;
-    int type() const override { return kTypeId; }
-    // Hooks the event stream on `connection`; the thread is not used.
-    void bind(int connection, QThread* thread) override;
+    static constexpr int kTypeId = MXX_TYPE_M30; // what app/ compares device types with
+    int type() const override { return MXX_TYPE_M30; }
     bool receiveData(QVariant& data) override;
 
     // Every command of the set (m30_command_set.h).
@@ -27,35 +31,14 @@ public:
 #endif
 
 signals:
-    void spectrumData(std::shared_ptr<Spectrum> spectrum);
-    void assaySpectrumData(std::shared_ptr<Spectrum> spectrum);
-    void identSpectrumData(std::shared_ptr<Spectrum> spectrum);
-    void csStabSpectrumData(std::shared_ptr<Spectrum> spectrum);
-    void accumulatedSpectrumData(std::shared_ptr<Spectrum> spectrum);
-    void bgCalibSpectrumData(std::shared_ptr<Spectrum> spectrum);
-    void keyboardData(std::shared_ptr<M30_keyboard_data> key);
-    void totalData(std::shared_ptr<M30_total_data> total);
-    void total20HzData(int total20Hz);
-    void pulseData(std::shared_ptr<M30_pulse_data> pulseData);
-    void statusData(std::shared_ptr<M30_status> statusData);
-    void connmanData(std::shared_ptr<M30_connman_data> connmanData);
-    void lightSensorMonoData(int monochromatic);
-    void alarmData(int alarm);
-    void progressData(std::shared_ptr<M30_progress_indication> prog);
-    void assayResultsData(std::shared_ptr<M30_assay_results> assay);
-    void onflyAssayResultsData(std::shared_ptr<M30_assay_results> assay);
-    void identifyResultsData(std::shared_ptr<M30_identify_results> identify);
-    void csStabResultsData(int status);
-    void messageData(std::shared_ptr<M30_message_event> message);
+    M30_EVENTS(MXX_EVENT_SIGNAL, M30)
+
+protected:
+    void hookEvents(int connection) override;
+
+private:
+    static void registerEventTypes();
 };
 
+M30_EVENTS(MXX_EVENT_METATYPE, M30)
 Q_DECLARE_METATYPE(std::shared_ptr<M30_spectrum_data>)
-Q_DECLARE_METATYPE(std::shared_ptr<M30_keyboard_data>)
-Q_DECLARE_METATYPE(std::shared_ptr<M30_total_data>)
-Q_DECLARE_METATYPE(std::shared_ptr<M30_pulse_data>)
-Q_DECLARE_METATYPE(std::shared_ptr<M30_status>)
-Q_DECLARE_METATYPE(std::shared_ptr<M30_progress_indication>)
-Q_DECLARE_METATYPE(std::shared_ptr<M30_connman_data>)
-Q_DECLARE_METATYPE(std::shared_ptr<M30_assay_results>)
-Q_DECLARE_METATYPE(std::shared_ptr<M30_identify_results>)
-Q_DECLARE_METATYPE(std::shared_ptr<M30_message_event>)

@@ -1,66 +1,25 @@
 #include "m32_protocol.h"
 
-#include "protocol_bytes.h"
+#include "family_support.h"
 
-namespace {
-
-using namespace mxx_marshal;
-
-} // namespace
-
-bool M32Protocol::getParams(M32_params& params)
-{
-    return M32_get_params(connection(), params.bytes, 1) == 0;
-}
-
-bool M32Protocol::setParams(const M32_params& params)
-{
-    return M32_set_params(connection(), params.bytes, 1) == 0;
-}
-
-bool M32Protocol::getStatus(M32_status& status)
-{
-    return M32_get_status(connection(), status.bytes, 1) == 0;
-}
+#define MXX_METHODS_FAMILY M32
+#define MXX_METHODS_OWNER M32Protocol
+#define M32_COMMAND MXX_NO_METHOD
+#define M32_FILE MXX_NO_METHOD
+#define M32_METHOD MXX_DEFINE_COMMAND_METHOD
+#define M32_FILE_METHOD MXX_DEFINE_FILE_METHOD
+#include <m32_commands.def>
+#undef M32_COMMAND
+#undef M32_FILE
+#undef MXX_METHODS_OWNER
+#undef MXX_METHODS_FAMILY
 
 bool M32Protocol::deleteRecords(quint32 first, quint32 last)
 {
-    uint8_t request[8];
+    uint8_t request[MXX_REQUEST_SIZE(M32, delete_records)];
     MXX_put_u32(request, first);
     MXX_put_u32(request + 4, last);
     return M32_delete_records(connection(), request, 1) == 0;
-}
-
-bool M32Protocol::getHeadInfo(M32_head_info& info, int& status)
-{
-    uint32_t st = kNoFrame;
-    return withStatus(M32_get_head_info(connection(), info.bytes, &st, 1), st, status);
-}
-
-bool M32Protocol::setHeadInfo(const M32_head_info& info, int& status)
-{
-    uint32_t st = kNoFrame;
-    return withStatus(M32_set_head_info(connection(), info.bytes, &st, 1), st, status);
-}
-
-bool M32Protocol::getHeadParams(M32_head_params& params)
-{
-    return M32_get_head_params(connection(), params.bytes, 1) == 0;
-}
-
-bool M32Protocol::setHeadParams(const M32_head_params& params)
-{
-    return M32_set_head_params(connection(), params.bytes, 1) == 0;
-}
-
-bool M32Protocol::getConcLut(M32_conc_lut& table)
-{
-    return M32_get_conc_lut(connection(), table.bytes, 1) == 0;
-}
-
-bool M32Protocol::setConcLut(const M32_conc_lut& table)
-{
-    return M32_set_conc_lut(connection(), table.bytes, 1) == 0;
 }
 
 bool M32Protocol::getIpWindows(QVector<Window>& windows)
@@ -102,9 +61,4 @@ bool M32Protocol::readSdSector(quint32 sector, QByteArray& data)
         return false;
     data = bytes;
     return true;
-}
-
-bool M32Protocol::getLogInfo(M32_log_info& info)
-{
-    return M32_get_info(connection(), info.bytes, 1) == 0;
 }

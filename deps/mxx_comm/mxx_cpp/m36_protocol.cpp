@@ -1,75 +1,10 @@
 #include "m36_protocol.h"
 
-#include "protocol_bytes.h"
-#include "protocol_events.h"
+#include "family_support.h"
 
-namespace {
+using mxx_marshal::textAt;
 
-using namespace mxx_marshal;
-
-constexpr int kM36 = 15;
-
-namespace detail {
-
-using namespace mxx_events;
-
-constexpr MXX_event_handler M36SpectrumEvent = spectrumEvent<kM36>;
-constexpr MXX_event_handler M36TotalEvent = recordEvent<kM36, M36_total_data>;
-constexpr MXX_event_handler M36PulseDataEvent = recordEvent<kM36, M36_pulse_data>;
-constexpr MXX_event_handler M36StatusEvent = recordEvent<kM36, M36_status_data>;
-constexpr MXX_event_handler M36ProgressIndicationEvent = recordEvent<kM36, M36_progress_indication>;
-constexpr MXX_event_handler M36ConnmanEvent = recordEvent<kM36, M36_connman_data>;
-constexpr MXX_event_handler M36AssayResultsEvent = recordEvent<kM36, M36_assay_results>;
-constexpr MXX_event_handler M36IdentifyResultsEvent = recordEvent<kM36, M36_identify_results>;
-constexpr MXX_event_handler M36CsStabResultsEvent = valueEvent<kM36, kCsStabResultsTag>;
-
-} // namespace detail
-
-const mxx_events::Hook kHooks[] = {
-    {10002, detail::M36SpectrumEvent},           {10005, detail::M36TotalEvent},
-    {10006, detail::M36PulseDataEvent},          {10007, detail::M36StatusEvent},
-    {10012, detail::M36ProgressIndicationEvent}, {10013, detail::M36ConnmanEvent},
-    {10014, detail::M36AssayResultsEvent},       {10009, detail::M36IdentifyResultsEvent},
-    {10015, detail::M36CsStabResultsEvent},
-};
-
-// By Spectrum type 1 to 6, as M30's.
-const mxx_events::SpectrumSignal<M36Protocol> kSpectrumSignals[] = {
-    nullptr,
-    &M36Protocol::spectrumData,
-    &M36Protocol::accumulatedSpectrumData,
-    &M36Protocol::assaySpectrumData,
-    &M36Protocol::csStabSpectrumData,
-    &M36Protocol::bgCalibSpectrumData,
-    &M36Protocol::identSpectrumData,
-};
-
-const mxx_events::ValueTag<M36Protocol> kValueTags[] = {
-    {mxx_events::kCsStabResultsTag, &M36Protocol::csStabResultsData},
-};
-
-} // namespace
-
-M36Protocol::M36Protocol()
-{
-    M36_EVENT_RECORDS(MXX_EVENT_RECORD_REGISTER)
-}
-
-void M36Protocol::bind(int connection, QThread*)
-{
-    Protocol::bind(connection, nullptr);
-    mxx_events::hookAll(connection, kHooks);
-}
-
-bool M36Protocol::receiveData(QVariant& data)
-{
-    using namespace mxx_events;
-    return emitValue(this, data, kValueTags) || emitSpectrum(this, data, kSpectrumSignals) ||
-           emitRecords(this, data, &M36Protocol::totalData, &M36Protocol::pulseData,
-                       &M36Protocol::statusData, &M36Protocol::progressData,
-                       &M36Protocol::assayResultsData, &M36Protocol::identifyResultsData,
-                       &M36Protocol::connmanData);
-}
+MXX_DEFINE_EVENTS(M36)
 
 bool M36Protocol::getEthernetList(QList<QStringList>& interfaces)
 {

@@ -1,9 +1,10 @@
 // M36Protocol: the M30 commands of the M36 set, the Ethernet list and the
-// efficiency lookup table upload, and nine events of the M30 stream in
-// records of its own.
+// efficiency lookup table upload (m36_commands.def), and nine events of the
+// M30 stream (its column of m30_events.h) in records of its own.
 #pragma once
 
 #include "m30_command_set.h"
+#include "m30_events.h"
 #include "spectrum.h"
 
 #include <m36_comm.h>
@@ -15,16 +16,19 @@
 
 #include <memory>
 
+M30_EVENT_STREAM(MXX_M30_DERIVED, M36)
+using M36_status_data = M36_status; // the name its status record has had
+
+#define M36_EVENTS(X, F) M30_EVENT_STREAM(X, F)
+
 class M36Protocol : public M30CommandSet
 {
     Q_OBJECT
 
 public:
-    M36Protocol();
+    M36Protocol() { registerEventTypes(); }
 
-    int type() const override { return 15; }
-    // Hooks the event stream on `connection`; the thread is not used.
-    void bind(int connection, QThread* thread) override;
+    int type() const override { return MXX_TYPE_M36; }
     bool receiveData(QVariant& data) override;
 
     // The M30 commands of the set (m30_shared.def, column M36).
@@ -40,20 +44,13 @@ public:
     bool uploadEfficiencyLut(const QVector<QPair<float, float>>& points);
 
 signals:
-    void spectrumData(std::shared_ptr<Spectrum> spectrum);
-    void assaySpectrumData(std::shared_ptr<Spectrum> spectrum);
-    void identSpectrumData(std::shared_ptr<Spectrum> spectrum);
-    void csStabSpectrumData(std::shared_ptr<Spectrum> spectrum);
-    void accumulatedSpectrumData(std::shared_ptr<Spectrum> spectrum);
-    void bgCalibSpectrumData(std::shared_ptr<Spectrum> spectrum);
-    void totalData(std::shared_ptr<M36_total_data> total);
-    void pulseData(std::shared_ptr<M36_pulse_data> pulseData);
-    void statusData(std::shared_ptr<M36_status_data> statusData);
-    void connmanData(std::shared_ptr<M36_connman_data> connmanData);
-    void progressData(std::shared_ptr<M36_progress_indication> prog);
-    void assayResultsData(std::shared_ptr<M36_assay_results> assay);
-    void identifyResultsData(std::shared_ptr<M36_identify_results> identify);
-    void csStabResultsData(int status);
+    M36_EVENTS(MXX_EVENT_SIGNAL, M36)
+
+protected:
+    void hookEvents(int connection) override;
+
+private:
+    static void registerEventTypes();
 };
 
-M36_EVENT_RECORDS(M30_DERIVED_METATYPE)
+M36_EVENTS(MXX_EVENT_METATYPE, M36)

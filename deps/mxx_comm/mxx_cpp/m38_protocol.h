@@ -3,48 +3,53 @@
 // spectrum.
 #pragma once
 
+#include "family_methods.h"
 #include "protocol.h"
+#include "protocol_events.h"
 #include "spectrum.h"
 
 #include <m38_comm.h>
 
 #include <memory>
 
+// One frame, two spectra, with a hook and a taking of their own; pulse
+// records, which nothing here reads.
+#define M38_EVENTS(X, F)                                                                           \
+    X(F, 9000, CUSTOM, , (detail::M38SpectrumEvent, takeSpectrum))                                 \
+    X(F, 9001, IGNORED, , ())
+
 class M38Protocol : public Protocol
 {
     Q_OBJECT
 
 public:
-    M38Protocol();
+    M38Protocol() { registerEventTypes(); }
 
-    int type() const override { return 16; }
-    // Hooks the spectrum and pulse events; the thread is not used.
-    void bind(int connection, QThread* thread) override;
+    int type() const override { return MXX_TYPE_M38; }
     // A spectrum of 256 channels goes to spectrumData256, any other to
     // spectrumData.
     bool receiveData(QVariant& data) override;
 
-    bool getStatus(M38_status& status);
-    bool getParams(M38_params& params);
-    bool setParams(const M38_params& params);
+    // A method per M38_METHOD row.
+#ifndef Q_MOC_RUN
+#define MXX_METHODS_FAMILY M38
+#define M38_COMMAND MXX_NO_METHOD
+#define M38_METHOD MXX_DECLARE_COMMAND_METHOD
+#include <m38_commands.def>
+#undef M38_COMMAND
+#undef MXX_METHODS_FAMILY
+#endif
+
     bool getFlashInfo(int& pageSize, int& pages, int& id);
-    bool eraseFlash();
-    bool readFlashPage(int page, M38_flash_page& data);
-    bool writeFlashPage(int page, const M38_flash_page& data);
-    bool readCoefficients(M38_coefficients& coefficients);
-    bool writeCoefficients(const M38_coefficients& coefficients);
-    bool commitCoefficients();
-    bool getHv(int& volts);
-    bool setHv(int volts);
-    bool getGain(float& gain);
-    bool setGain(float gain);
-    bool startMeasurement();
-    bool stopMeasurement();
-    bool startPulseAcquisition();
-    bool stopPulseAcquisition();
-    bool energyCalib(float a, float b, float c);
 
 signals:
     void spectrumData(std::shared_ptr<Spectrum> spectrum);
     void spectrumData256(std::shared_ptr<Spectrum> spectrum);
+
+protected:
+    void hookEvents(int connection) override;
+
+private:
+    static void registerEventTypes();
+    bool takeSpectrum(QVariant& data);
 };

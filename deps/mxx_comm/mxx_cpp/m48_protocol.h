@@ -11,7 +11,7 @@ class M48Protocol : public Protocol
     Q_OBJECT
 
 public:
-    int type() const override { return 72; }
+    int type() const override { return MXX_TYPE_M48; }
     // Binding means the probe was identified on the connection.
     void bind(int connection, QThread* thread) override;
     void unbind() override;

@@ -9,8 +9,6 @@ using mxx_marshal::textAt;
 
 namespace {
 
-constexpr int kMCH = 254;
-
 namespace detail {
 
 int MCHMessageEvent(int, char*, MXX_frame* frame, void* user)
@@ -18,41 +16,34 @@ int MCHMessageEvent(int, char*, MXX_frame* frame, void* user)
     auto message = std::make_shared<MCH_message>();
     message->text = textAt(
         frame->payload, static_cast<size_t>(std::min(payloadSize(frame), int(MCH_MESSAGE_SIZE))));
-    post(user, kMCH, message);
+    post(user, MXX_TYPE_MCH, message);
     return 0;
 }
 
 } // namespace detail
 
-const Hook kHooks[] = {
-    {48878, detail::MCHMessageEvent},
-};
-
 } // namespace
+
+MXX_DEFINE_EVENTS(MCH)
 
 MCHProtocol::MCHProtocol()
 {
+    registerEventTypes();
     qRegisterMetaType<std::shared_ptr<MCH_message>>("std::shared_ptr<MCH_message>");
 }
 
-void MCHProtocol::bind(int connection, QThread*)
-{
-    Protocol::bind(connection, nullptr);
-    hookAll(connection, kHooks);
-}
-
-bool MCHProtocol::receiveData(QVariant& data)
+bool MCHProtocol::takeMessage(QVariant& data)
 {
     if (!data.canConvert<std::shared_ptr<MCH_message>>())
         return false;
-    const auto m = data.value<std::shared_ptr<MCH_message>>();
-    emit message(m ? m->text : QString());
+    const auto item = data.value<std::shared_ptr<MCH_message>>();
+    emit message(item ? item->text : QString());
     return true;
 }
 
-bool MCHProtocol::sendMessage(QString msg)
+bool MCHProtocol::sendMessage(QString text)
 {
     uint8_t field[MCH_MESSAGE_SIZE];
-    putText(field, sizeof field, msg);
+    putText(field, sizeof field, text);
     return MCH_send_msg(connection(), field, 0) == 0;
 }

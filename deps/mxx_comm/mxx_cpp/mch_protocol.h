@@ -2,6 +2,7 @@
 #pragma once
 
 #include "protocol.h"
+#include "protocol_events.h"
 
 #include <mch_comm.h>
 
@@ -15,6 +16,9 @@ struct MCH_message
     QString text;
 };
 
+// A message from the instrument, with a hook and a taking of its own.
+#define MCH_EVENTS(X, F) X(F, 48878, CUSTOM, , (detail::MCHMessageEvent, takeMessage))
+
 class MCHProtocol : public Protocol
 {
     Q_OBJECT
@@ -22,18 +26,23 @@ class MCHProtocol : public Protocol
 public:
     MCHProtocol();
 
-    int type() const override { return 254; }
-    // Hooks the message event; the thread is not used.
-    void bind(int connection, QThread* thread) override;
+    int type() const override { return MXX_TYPE_MCH; }
     bool receiveData(QVariant& data) override;
 
 public slots:
     // Written without waiting: true once the frame is on its way. A message
     // longer than its 4096-byte field is cut there.
-    bool sendMessage(QString msg);
+    bool sendMessage(QString text);
 
 signals:
-    void message(QString msg);
+    void message(QString text);
+
+protected:
+    void hookEvents(int connection) override;
+
+private:
+    static void registerEventTypes();
+    bool takeMessage(QVariant& data);
 };
 
 Q_DECLARE_METATYPE(std::shared_ptr<MCH_message>)

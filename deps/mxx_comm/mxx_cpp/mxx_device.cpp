@@ -214,10 +214,13 @@ bool MXXDevice::event(QEvent* e)
     m_dispatching = true;
     while (!m_pending.isEmpty()) {
         MXXDeviceEvent next = m_pending.takeFirst();
-        // A receiver may register or drop protocols meanwhile.
+        // A receiver may register or drop protocols meanwhile. An item is its
+        // family's: another family's object may read the same item types
+        // (spectra, tagged values) but not this instrument's events.
         const auto protocols = m_protocols;
         for (const auto& p : protocols)
-            p->receiveData(next.data());
+            if (p->type() == next.protocolType())
+                p->receiveData(next.data());
     }
     m_dispatching = false;
     return true;

@@ -1,7 +1,8 @@
 // MXXDevice: the Qt-side handle of one instrument connection. It opens the
 // connection, learns the family, reports connected / error / disconnected as
 // signals on the main thread, keeps the protocol objects registered for the
-// connection and hands them the items that the family event hooks post.
+// connection and hands each item that a family's event hooks post to the
+// protocols of that family.
 #pragma once
 
 #include "protocol.h"
@@ -20,7 +21,8 @@
 class QThread;
 struct MXXDeviceLink;
 
-// Carries one event item from a transport thread to the device object.
+// Carries one event item from a transport thread to the device object,
+// tagged with the family (MXX_TYPE_...) of the hook that made it.
 class MXXDeviceEvent : public QEvent
 {
 public:

@@ -7,8 +7,11 @@ Protocol::Protocol() = default;
 void Protocol::bind(int connection, QThread*)
 {
     m_connection = connection;
+    hookEvents(connection);
     emit bindStateChanged(true);
 }
+
+void Protocol::hookEvents(int) {}
 
 void Protocol::unbind()
 {

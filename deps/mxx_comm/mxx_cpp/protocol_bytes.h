@@ -1,5 +1,5 @@
-// Marshalling shared by the protocol objects: i32 words, texts in fixed
-// fields, and the status byte an answer hands out.
+// Marshalling shared by the protocol objects: texts in fixed fields, i32
+// answers, and the status byte an answer hands out.
 #pragma once
 
 #include <mxx_bytes.h>
@@ -17,20 +17,6 @@ namespace mxx_marshal {
 constexpr uint32_t kNoFrame = UINT32_MAX; // a status byte never reads as this
 
 using Word = std::array<uint8_t, 4>;
-
-inline Word i32(int value)
-{
-    Word w;
-    MXX_put_u32(w.data(), static_cast<uint32_t>(value));
-    return w;
-}
-
-inline Word f32(float value)
-{
-    Word w;
-    MXX_put_f32(w.data(), value);
-    return w;
-}
 
 // The text's UTF-8 bytes, cut at the field and NUL-padded.
 inline void putText(uint8_t* at, size_t field, const QString& text)
