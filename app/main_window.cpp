@@ -16,6 +16,7 @@
 #include <m30_protocol.h>
 #include <mxx_comm.h>
 #include <mxx_device.h>
+#include <mxx_family_id.h>
 #include <mxx_seeker.h>
 
 #include <QAction>
@@ -214,7 +215,7 @@ void MainWindow::OnBtnDownloadClicked()
         showError(this, QStringLiteral("Device not connected!"));
         return;
     }
-    if (dev->type() != M30Protocol::kTypeId) {
+    if (dev->type() != MXX_TYPE_M30) {
         showError(this, QStringLiteral("Incompatible device!"));
         dev->disconnect();
         return;

@@ -13,6 +13,7 @@
 #include <mxx_comm.h>
 #include <mxx_device.h>
 #include <mxx_families.h>
+#include <mxx_family_id.h>
 #include <whole_file.h>
 
 #include <QCoreApplication>
@@ -187,9 +188,9 @@ bool connectInstrument(MXXDevice& device, const QString& connection, int& status
 
 QString familyName(int type)
 {
-    const MXX_family* family = MXX_family_of(type);
-    return family ? QString::fromLatin1(family->name)
-                  : QStringLiteral("an unknown family (type %1)").arg(type);
+    const char* name = MXX_family_name(type);
+    return name ? QString::fromLatin1(name)
+                : QStringLiteral("an unknown family (type %1)").arg(type);
 }
 
 // Every record listed and not downloaded, by index.
@@ -217,7 +218,7 @@ int run(const Options& o)
     int status = kDone;
     if (!connectInstrument(device, o.connection, status))
         return status;
-    if (device.type() != M30Protocol::kTypeId)
+    if (device.type() != MXX_TYPE_M30)
         return fail(kWrongFamily, QStringLiteral("%1: the instrument is an %2, not an M30 survey "
                                                  "instrument")
                                       .arg(o.connection, familyName(device.type())));

@@ -88,10 +88,10 @@ bool run(const char* name, std::size_t records, std::chrono::milliseconds latenc
 
     MainWindow window;
     window.findChild<QPushButton*>("btnConnect")->click();
-    for (int i = 0; i < 500 && window.device()->type() != M30Protocol::kTypeId; ++i)
+    for (int i = 0; i < 500 && window.device()->type() != MXX_TYPE_M30; ++i)
         QTest::qWait(10);
     auto bare = std::make_shared<M30Protocol>();
-    if (window.device()->type() != M30Protocol::kTypeId ||
+    if (window.device()->type() != MXX_TYPE_M30 ||
         !window.device()->registerProtocol(bare)) {
         std::fprintf(stderr, "%s: no connection to the simulator\n", name);
         return false;

@@ -48,7 +48,7 @@ bool connectDevice(Link& link)
     if (!link.device.connect(QStringLiteral("tcp:127.0.0.1:%1").arg(link.port)))
         return false;
     loop.exec();
-    return link.device.type() == M30Protocol::kTypeId && link.device.registerProtocol(link.m30);
+    return link.device.type() == MXX_TYPE_M30 && link.device.registerProtocol(link.m30);
 }
 
 // Seconds for the whole download, or -1 when a record is missing.

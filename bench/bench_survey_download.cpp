@@ -129,7 +129,7 @@ bool connectDevice(MXXDevice& device, uint16_t port)
     if (!device.connect(QStringLiteral("tcp:127.0.0.1:%1").arg(port)))
         return false;
     loop.exec();
-    return device.type() == 12;
+    return device.type() == MXX_TYPE_M30;
 }
 
 // One case; false when a download failed.

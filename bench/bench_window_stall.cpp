@@ -61,9 +61,9 @@ double longestGap(sim::Simulator& s, int cancelAfterMs)
                          QStringLiteral("tcp:127.0.0.1:%1").arg(s.instruments()[0].port));
     MainWindow window;
     window.findChild<QPushButton*>("btnConnect")->click();
-    for (int i = 0; i < 500 && window.device()->type() != M30Protocol::kTypeId; ++i)
+    for (int i = 0; i < 500 && window.device()->type() != MXX_TYPE_M30; ++i)
         QTest::qWait(10);
-    if (window.device()->type() != M30Protocol::kTypeId)
+    if (window.device()->type() != MXX_TYPE_M30)
         return -1;
 
     QElapsedTimer clock;

@@ -20,7 +20,6 @@ public:
         mxx_events::registerRecord<M30_spectrum_data>("std::shared_ptr<M30_spectrum_data>");
     }
 
-    static constexpr int kTypeId = MXX_TYPE_M30; // what app/ compares device types with
     int type() const override { return MXX_TYPE_M30; }
     bool receiveData(QVariant& data) override;
 
