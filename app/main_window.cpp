@@ -252,8 +252,7 @@ void MainWindow::OnBtnDownloadClicked()
         [&](int i, const SurveyRecord* record) {
             if (record) {
                 std::printf("%d %d\n", daysBefore(record->time), lastDaysValue);
-                for (const SurveyPoint& p : record->points)
-                    orvisk->addTrackPoint(p);
+                orvisk->addTrackPoints(record->points);
                 surveyPoints.insert(surveyPoints.end(), record->points.begin(),
                                     record->points.end());
             }

@@ -151,18 +151,6 @@ void TOrvisk::loadProjFile(const QString& path)
         userProj = std::move(*projection);
 }
 
-std::optional<QPointF> TOrvisk::geoToPixel(double latitude, double longitude) const
-{
-    double x = longitude * radiansPerDegree;
-    double y = latitude * radiansPerDegree;
-    proj::transform(*latLongProj, *userProj, &x, &y);
-    auto column = truncatedPixel((x - mapOrigin.x()) / pixelSize.x());
-    auto row = truncatedPixel((y - mapOrigin.y()) / pixelSize.y());
-    if (!column || !row)
-        return std::nullopt;
-    return QPointF(*column, *row);
-}
-
 std::optional<QPointF> TOrvisk::sceneToGeo(QPointF scenePos) const
 {
     if (!hasProjections())
@@ -210,11 +198,26 @@ void TOrvisk::addTrackPoint(double latitude, double longitude)
 
 void TOrvisk::addTrackPoint(const SurveyPoint& point)
 {
+    addTrackPoints({point});
+}
+
+void TOrvisk::addTrackPoints(const std::vector<SurveyPoint>& points)
+{
     if (!hasProjections())
         return;
-    if (auto pixel = geoToPixel(point.latitude, point.longitude)) {
-        track.append(*pixel);
-        trackValues.append(point);
+    std::vector<double> x(points.size()), y(points.size());
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        x[i] = points[i].longitude * radiansPerDegree;
+        y[i] = points[i].latitude * radiansPerDegree;
+    }
+    proj::transformAll(*latLongProj, *userProj, x.data(), y.data(), points.size());
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        auto column = truncatedPixel((x[i] - mapOrigin.x()) / pixelSize.x());
+        auto row = truncatedPixel((y[i] - mapOrigin.y()) / pixelSize.y());
+        if (column && row) {
+            track.append(QPointF(*column, *row));
+            trackValues.append(points[i]);
+        }
     }
 }
 
@@ -306,8 +309,7 @@ void TOrvisk::loadMapFolder(const QString& folder)
 
     const QVector<SurveyPoint> points = std::exchange(trackValues, {});
     track.clear();
-    for (const SurveyPoint& point : points)
-        addTrackPoint(point);
+    addTrackPoints(std::vector<SurveyPoint>(points.begin(), points.end()));
     clearMeasurement();
 }
 

@@ -17,6 +17,7 @@
 
 #include <array>
 #include <optional>
+#include <vector>
 
 class DoseLegend;
 class TrackItem;
@@ -49,6 +50,8 @@ public:
     void addTrackPoint(double latitude, double longitude);
     // A survey point with its values, kept with its place on the track.
     void addTrackPoint(const SurveyPoint& point);
+    // The same for many points, converted in one go.
+    void addTrackPoints(const std::vector<SurveyPoint>& points);
     int getTrackLen() const { return track.size(); }
     void createScene(int radius);
     // Loads "map.png", "map.pgw" and "map.ppr" from `folder`, places the track
@@ -114,7 +117,6 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    std::optional<QPointF> geoToPixel(double latitude, double longitude) const;
     void applyScale(double factor);
     void endPointPick();
     void updateMeasureItems();

@@ -104,24 +104,31 @@ ProjectionPtr initPlus(const char* definition)
 
 int transform(const Projection& src, const Projection& dst, double* x, double* y)
 {
+    return transformAll(src, dst, x, y, 1);
+}
+
+int transformAll(const Projection& src, const Projection& dst, double* x, double* y,
+                 std::size_t count)
+{
     PJ* operation = operationBetween(src, dst);
     if (!operation) {
         lastErrorNumber = proj_context_errno(context());
-        *x = *y = HUGE_VAL;
+        for (std::size_t i = 0; i < count; ++i)
+            x[i] = y[i] = HUGE_VAL;
         return lastErrorNumber;
     }
-    PJ_COORD coord = proj_coord(*x, *y, 0, 0);
-    if (src.geographic) {
-        coord.xy.x *= degreesPerRadian;
-        coord.xy.y *= degreesPerRadian;
-    }
-    coord = proj_trans(operation, PJ_FWD, coord);
-    if (dst.geographic) {
-        coord.xy.x /= degreesPerRadian;
-        coord.xy.y /= degreesPerRadian;
-    }
-    *x = coord.xy.x;
-    *y = coord.xy.y;
+    if (src.geographic)
+        for (std::size_t i = 0; i < count; ++i) {
+            x[i] *= degreesPerRadian;
+            y[i] *= degreesPerRadian;
+        }
+    proj_trans_generic(operation, PJ_FWD, x, sizeof *x, count, y, sizeof *y, count, nullptr, 0, 0,
+                       nullptr, 0, 0);
+    if (dst.geographic)
+        for (std::size_t i = 0; i < count; ++i) {
+            x[i] /= degreesPerRadian;
+            y[i] /= degreesPerRadian;
+        }
     int error = proj_errno(operation);
     if (error) {
         lastErrorNumber = error;

@@ -4,6 +4,7 @@
 // number with its text.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 
 namespace proj {
@@ -23,6 +24,10 @@ ProjectionPtr initPlus(const char* definition);
 // radians, longitude in x. Returns 0, or an error number; on failure x and y
 // hold what PROJ left there (not finite).
 int transform(const Projection& src, const Projection& dst, double* x, double* y);
+// The same for `count` points in place, in one call into PROJ; a point that
+// fails holds a value that is not finite. Returns 0, or the last error number.
+int transformAll(const Projection& src, const Projection& dst, double* x, double* y,
+                 std::size_t count);
 
 int lastError();
 const char* errorText(int error);
