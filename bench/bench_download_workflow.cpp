@@ -7,49 +7,22 @@
 // "workflow latency1: ratio <x>" for 200 records from an instrument that
 // waits 1 ms before every answer, as a USB instrument about does.
 #include "bench_socket.h"
+#include "bench_window.h"
 
-#include <download_dialog.h>
 #include <m30_protocol.h>
-#include <main_window.h>
-#include <mxx_device.h>
 #include <orvisk.h>
 
 #include <sim/simulator.h>
 
-#include <QApplication>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QSettings>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
-
-#include <fcntl.h>
-
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace {
 
 using namespace bench;
 
 const int kRuns = 9;
-
-void answerPeriodDialogWithAll()
-{
-    auto* timer = new QTimer;
-    timer->setInterval(1);
-    QObject::connect(timer, &QTimer::timeout, [timer] {
-        auto* dialog = qobject_cast<DownloadDialog*>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        timer->stop();
-        timer->deleteLater();
-        dialog->findChild<QRadioButton*>("radioButton")->setChecked(true);
-        dialog->findChild<QPushButton*>("btn_start")->click();
-    });
-    timer->start();
-}
 
 // What the window does without the window: the list, then every record.
 bool bareLoop(M30Protocol& m30, int expected)
@@ -83,25 +56,15 @@ bool run(const char* name, std::size_t records, std::chrono::milliseconds latenc
     o.faults.latency = latency;
     sim::Simulator s(o);
     s.start();
-    QSettings().setValue("ConnectionString",
-                         QStringLiteral("tcp:127.0.0.1:%1").arg(s.instruments()[0].port));
-
+    useInstrument(s.instruments()[0].port);
     MainWindow window;
-    window.findChild<QPushButton*>("btnConnect")->click();
-    for (int i = 0; i < 500 && window.device()->type() != MXX_TYPE_M30; ++i)
-        QTest::qWait(10);
     auto bare = std::make_shared<M30Protocol>();
-    if (window.device()->type() != MXX_TYPE_M30 ||
+    if (!connectWindow(window) ||
         !window.device()->registerProtocol(bare)) {
         std::fprintf(stderr, "%s: no connection to the simulator\n", name);
         return false;
     }
-    // The window prints a line per record; the measurement is of the work.
-    std::fflush(stdout);
-    const int out = dup(1);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-
+    std::optional<QuietStdout> quiet(std::in_place);
     std::vector<double> ratios;
     double windowTotal = 0, bareTotal = 0;
     bool ok = true;
@@ -117,10 +80,7 @@ bool run(const char* name, std::size_t records, std::chrono::milliseconds latenc
         windowTotal += tw;
         bareTotal += tb;
     }
-    std::fflush(stdout);
-    dup2(out, 1);
-    close(null);
-    close(out);
+    quiet.reset();
     if (!ok) {
         std::fprintf(stderr, "%s: a download failed\n", name);
         return false;
@@ -136,9 +96,8 @@ bool run(const char* name, std::size_t records, std::chrono::milliseconds latenc
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir config; // the window's settings go here, not to the user's
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    QTemporaryDir config;
+    bench::useOffscreenWindow(config);
     QApplication app(argc, argv);
     const bool ok = run("workflow", 2000, std::chrono::milliseconds(0)) &&
                     run("workflow latency1", 200, std::chrono::milliseconds(1));

@@ -9,61 +9,32 @@
 // The figure is an absolute time, not a ratio: there is no baseline to wait
 // on, only the 10 ms period itself.
 #include "bench_socket.h"
+#include "bench_window.h"
 
-#include <download_dialog.h>
-#include <m30_protocol.h>
 #include <mxx_bytes.h>
-#include <main_window.h>
-#include <mxx_device.h>
 
 #include <sim/simulator.h>
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QProgressDialog>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QSettings>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
-
-#include <fcntl.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace {
 
-void answerPeriodDialogWithAll()
-{
-    auto* timer = new QTimer;
-    timer->setInterval(1);
-    QObject::connect(timer, &QTimer::timeout, [timer] {
-        auto* dialog = qobject_cast<DownloadDialog*>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        timer->stop();
-        timer->deleteLater();
-        dialog->findChild<QRadioButton*>("radioButton")->setChecked(true);
-        dialog->findChild<QPushButton*>("btn_start")->click();
-    });
-    timer->start();
-}
+using namespace bench;
 
 // The longest gap between ticks, in ms, over a download cancelled after
 // `cancelAfterMs`; -1 when the download could not start.
 double longestGap(sim::Simulator& s, int cancelAfterMs)
 {
-    QSettings().setValue("ConnectionString",
-                         QStringLiteral("tcp:127.0.0.1:%1").arg(s.instruments()[0].port));
+    useInstrument(s.instruments()[0].port);
     MainWindow window;
-    window.findChild<QPushButton*>("btnConnect")->click();
-    for (int i = 0; i < 500 && window.device()->type() != MXX_TYPE_M30; ++i)
-        QTest::qWait(10);
-    if (window.device()->type() != MXX_TYPE_M30)
+    if (!connectWindow(window))
         return -1;
 
     QElapsedTimer clock;
@@ -107,15 +78,10 @@ sim::SimOptions options(std::chrono::milliseconds latency)
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir config; // the window's settings go here, not to the user's
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    QTemporaryDir config;
+    bench::useOffscreenWindow(config);
     QApplication app(argc, argv);
-    // The window prints a line per record.
-    std::fflush(stdout);
-    const int out = dup(1);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
+    std::optional<QuietStdout> quiet(std::in_place);
 
     sim::Simulator slow(options(std::chrono::milliseconds(200)));
     slow.start();
@@ -135,10 +101,7 @@ int main(int argc, char** argv)
     });
     const double silence = longestGap(silent, 3500);
 
-    std::fflush(stdout);
-    dup2(out, 1);
-    close(null);
-    close(out);
+    quiet.reset();
     if (latency < 0 || silence < 0) {
         std::fprintf(stderr, "window stall: no connection to the simulator\n");
         return 1;
