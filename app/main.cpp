@@ -1,5 +1,7 @@
 #include "main_window.h"
 
+#include <orvisk_identity.h>
+
 #include <QApplication>
 #include <QResource>
 #include <QStyleFactory>
@@ -11,10 +13,7 @@ int main(int argc, char* argv[])
     // Without the file the buttons show their texts only.
     QResource::registerResource(QStringLiteral("data/res.dat"));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QApplication::setOrganizationName(QStringLiteral("Korvenix"));
-    QApplication::setOrganizationDomain(QStringLiteral("korvenix.example"));
-    QApplication::setApplicationName(QStringLiteral("Orvisk"));
-    QApplication::setApplicationVersion(QStringLiteral("0.1.0"));
+    setOrviskIdentity();
 
     MainWindow window;
     window.show();

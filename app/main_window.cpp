@@ -1,5 +1,6 @@
 #include "main_window.h"
 
+#include "archive_writer.h"
 #include "button_fit.h"
 #include "connect_dialog.h"
 #include "distance_dialog.h"
@@ -9,7 +10,9 @@
 #include "settings_dialog.h"
 #include "survey_download.h"
 #include "survey_export.h"
+#include "survey_file.h"
 #include "survey_text.h"
+#include "surveys_dialog.h"
 #include "ui_main_window.h"
 
 #include <m17_protocol.h>
@@ -54,13 +57,10 @@ MainWindow::MainWindow(QWidget* parent)
     m30 = std::make_shared<M30Protocol>();
 
     const std::pair<QPushButton*, const char*> icons[] = {
-        {ui->btnDevice, ":/icons/device.png"},
-        {ui->btnConnect, ":/icons/connect.png"},
-        {ui->btnDisconnect, ":/icons/disconnect.png"},
-        {ui->btnDownload, ":/icons/download.png"},
-        {ui->btnDistance, ":/icons/distance.png"},
-        {ui->btnSettings, ":/icons/settings.png"},
-        {ui->btnQuit, ":/icons/quit.png"},
+        {ui->btnDevice, ":/icons/device.png"},         {ui->btnConnect, ":/icons/connect.png"},
+        {ui->btnDisconnect, ":/icons/disconnect.png"}, {ui->btnDownload, ":/icons/download.png"},
+        {ui->btnSurveys, ":/icons/surveys.png"},       {ui->btnDistance, ":/icons/distance.png"},
+        {ui->btnSettings, ":/icons/settings.png"},     {ui->btnQuit, ":/icons/quit.png"},
     };
     for (const auto& [button, icon] : icons) {
         button->setIcon(QIcon(QString::fromLatin1(icon)));
@@ -68,8 +68,8 @@ MainWindow::MainWindow(QWidget* parent)
     }
     // On a small screen the buttons give up height instead of pushing the
     // status label off the screen.
-    fitButtons({ui->btnDevice, ui->btnConnect, ui->btnDisconnect, ui->btnDownload, ui->btnDistance,
-                ui->btnSettings, ui->btnQuit});
+    fitButtons({ui->btnDevice, ui->btnConnect, ui->btnDisconnect, ui->btnDownload, ui->btnSurveys,
+                ui->btnDistance, ui->btnSettings, ui->btnQuit});
 
     TOrvisk* orvisk = ui->Orvisk;
     const MapSettings mapSettings = MapSettings::load();
@@ -89,6 +89,15 @@ MainWindow::MainWindow(QWidget* parent)
     exportAction->setShortcutContext(Qt::WindowShortcut);
     connect(exportAction, &QAction::triggered, this, &MainWindow::ExportSurvey);
     addAction(exportAction);
+    auto* openAction = new QAction(QStringLiteral("Open file..."), this);
+    openAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    openAction->setShortcutContext(Qt::WindowShortcut);
+    connect(openAction, &QAction::triggered, this, &MainWindow::OpenFile);
+    addAction(openAction);
+    auto* surveysAction = new QAction(QStringLiteral("Surveys..."), this);
+    connect(surveysAction, &QAction::triggered, this, &MainWindow::OnBtnSurveysClicked);
+    orvisk->addAction(surveysAction);
+    orvisk->addAction(openAction);
     orvisk->addAction(exportAction);
     orvisk->setContextMenuPolicy(Qt::ActionsContextMenu);
     UpdateStatus();
@@ -113,6 +122,7 @@ void MainWindow::ConnectSignals()
     connect(ui->btnConnect, &QPushButton::clicked, this, &MainWindow::OnBtnConnectClicked);
     connect(ui->btnDisconnect, &QPushButton::clicked, this, &MainWindow::OnBtnDisconnectClicked);
     connect(ui->btnDownload, &QPushButton::clicked, this, &MainWindow::OnBtnDownloadClicked);
+    connect(ui->btnSurveys, &QPushButton::clicked, this, &MainWindow::OnBtnSurveysClicked);
     connect(ui->btnDistance, &QPushButton::clicked, this, &MainWindow::OnBtnDistanceClicked);
     connect(ui->btnSettings, &QPushButton::clicked, this, &MainWindow::OnBtnSettingsClicked);
     connect(ui->btnQuit, &QPushButton::clicked, this, &MainWindow::OnBtnQuitClicked);
@@ -235,6 +245,8 @@ void MainWindow::OnBtnDownloadClicked()
     DaysBefore daysBefore(now);
     int count = 0;
     bool listed = false;
+    DownloadInfo archived;
+    std::unique_ptr<ArchiveWriter> writer;
     const SurveyDownload::End end = run.fetchAhead(
         [&](bool ok) {
             listed = ok;
@@ -247,10 +259,14 @@ void MainWindow::OnBtnDownloadClicked()
             std::fflush(stdout);
             orvisk->clearTrack();
             surveyPoints.clear();
+            archived = startedDownload(run, dev->connString());
+            writer = archiveWriter(archived);
             return !progress.wasCanceled();
         },
         [&](int i, const SurveyRecord* record) {
             if (record) {
+                if (writer)
+                    writer->add(i, *record);
                 std::printf("%d %d\n", daysBefore(record->time), lastDaysValue);
                 orvisk->addTrackPoints(record->points);
                 surveyPoints.insert(surveyPoints.end(), record->points.begin(),
@@ -271,17 +287,42 @@ void MainWindow::OnBtnDownloadClicked()
     progress.setValue(100);
     QCoreApplication::processEvents();
     orvisk->createScene(trackR);
-    const QVector<QPointF>& track = orvisk->getTrack();
-    if (!track.isEmpty()) {
-        // Not QRectF's union: it skips rectangles without area, as a point is.
-        QPointF low = track.first(), high = low;
-        for (const QPointF& p : track) {
-            low = QPointF(std::min(low.x(), p.x()), std::min(low.y(), p.y()));
-            high = QPointF(std::max(high.x(), p.x()), std::max(high.y(), p.y()));
-        }
-        orvisk->centerOn((low + high) / 2);
+    orvisk->fitTrack();
+    QString archiveProblem = writer ? QString() : lastArchiveProblem;
+    if (writer) {
+        endedDownload(archived, run);
+        if (!writer->finish(archived))
+            archiveProblem = writer->error();
+        else
+            std::printf("Archived as download %lld.\n", static_cast<long long>(writer->download()));
+        writer.reset();
     }
     ReportDownload(run, static_cast<int>(end));
+    if (!archiveProblem.isEmpty())
+        showError(this, QStringLiteral("The survey is drawn, but it could not be archived: %1")
+                            .arg(archiveProblem));
+}
+
+// The archive is opened at the first download and kept; one that cannot be
+// opened is tried again at the next.
+SurveyArchive* MainWindow::openArchive()
+{
+    lastArchiveProblem.clear();
+    if (!archive)
+        archive = SurveyArchive::open(SurveyArchive::defaultPath(), &lastArchiveProblem);
+    return archive.get();
+}
+
+std::unique_ptr<ArchiveWriter> MainWindow::archiveWriter(DownloadInfo& info)
+{
+    if (!openArchive())
+        return nullptr;
+    auto writer = std::make_unique<ArchiveWriter>(*archive, info);
+    if (!writer->ok()) {
+        lastArchiveProblem = writer->error();
+        return nullptr;
+    }
+    return writer;
 }
 
 // What did not arrive is said once, on standard output with the record
@@ -315,6 +356,59 @@ void MainWindow::ReportDownload(const SurveyDownload& download, int ending)
     showError(this, text);
 }
 
+void MainWindow::OnBtnSurveysClicked()
+{
+    SurveyArchive* opened = openArchive();
+    if (!opened) {
+        showError(this, lastArchiveProblem);
+        return;
+    }
+    SurveysDialog dialog(*opened, QSettings().value(QStringLiteral("teamDatabase")).toString(),
+                         this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    std::vector<SurveyPoint> points;
+    for (qint64 id : dialog.chosen())
+        if (!opened->points(id, points)) {
+            showError(this, opened->lastError());
+            return;
+        }
+    ShowSurvey(std::move(points));
+    std::printf("Opened %zu points of %zu downloads from the archive.\n", surveyPoints.size(),
+                dialog.chosen().size());
+    std::fflush(stdout);
+}
+
+void MainWindow::OpenFile()
+{
+    const QString path = ui::chooseOpenFile(this, QStringLiteral("Open file"), surveyOpenFilter());
+    if (path.isEmpty())
+        return;
+    QString error;
+    std::optional<SurveyFile> file = readSurveyFile(path, &error);
+    if (!file) {
+        showError(this, error);
+        return;
+    }
+    const bool noDoseRate = !file->orviskExport && file->doseRateField.isEmpty();
+    ShowSurvey(std::move(file->points));
+    std::printf("Opened %zu points from %s%s\n", surveyPoints.size(), path.toUtf8().constData(),
+                noDoseRate ? " (no dose-rate field found)" : "");
+    std::fflush(stdout);
+}
+
+// Points from the archive or a file take the place of the last download's,
+// and the view fits them.
+void MainWindow::ShowSurvey(std::vector<SurveyPoint> points)
+{
+    TOrvisk* orvisk = ui->Orvisk;
+    orvisk->clearTrack();
+    surveyPoints = std::move(points);
+    orvisk->addTrackPoints(surveyPoints);
+    orvisk->createScene(trackR);
+    orvisk->fitTrack();
+}
+
 void MainWindow::ExportSurvey()
 {
     if (surveyPoints.empty()) {
@@ -338,6 +432,10 @@ void MainWindow::OnBtnSettingsClicked()
 {
     MapSettings stored = MapSettings::load();
     SettingsDialog dialog(mapFolder, float(trackR), stored.thresholds, stored.colors, this);
+    QSettings current;
+    dialog.setArchive(current.value(QStringLiteral("archive")).toString(),
+                      SurveyArchive::dataFolderPath());
+    dialog.setTeamDatabase(current.value(QStringLiteral("teamDatabase")).toString());
     if (dialog.exec() != QDialog::Accepted)
         return;
     trackR = int(std::lround(dialog.radius()));
@@ -350,6 +448,16 @@ void MainWindow::OnBtnSettingsClicked()
         ui->Orvisk->loadMapFolder(mapFolder);
     }
     stored.save();
+    QSettings settings;
+    for (const auto& [key, value] : {std::pair{"archive", dialog.archivePath()},
+                                     std::pair{"teamDatabase", dialog.teamDatabase()}}) {
+        if (value.isEmpty())
+            settings.remove(QLatin1String(key));
+        else
+            settings.setValue(QLatin1String(key), value);
+    }
+    if (archive && archive->path() != SurveyArchive::defaultPath())
+        archive.reset(); // the next use opens the one now set
     ui->Orvisk->setDoseScale(DoseScale(stored.thresholds, stored.colors));
     ui->Orvisk->createScene(trackR);
 }

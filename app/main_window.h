@@ -10,7 +10,10 @@
 #include <memory>
 #include <vector>
 
+class ArchiveWriter;
 class ConnectDialog;
+class SurveyArchive;
+struct DownloadInfo;
 class M17Protocol;
 class M30Protocol;
 class MXXDevice;
@@ -33,7 +36,10 @@ public:
     TOrvisk* map() const;
     MXXDevice* device() const { return dev; }
     ConnectDialog* connectDialog() const { return connDialog; }
-    // The points of the last download, newest record first.
+    // The archive, once a download or Surveys... has opened it.
+    SurveyArchive* surveyArchive() const { return archive.get(); }
+    // The points of the last download, newest record first, or of what was
+    // opened from the archive or a file.
     const std::vector<SurveyPoint>& survey() const { return surveyPoints; }
 
 private slots:
@@ -47,6 +53,8 @@ private slots:
     void OnDevConnected();
     void OnDevConnectionError();
     void OnDevDisconnected();
+    void OnBtnSurveysClicked();
+    void OpenFile();
     void ExportSurvey();
     void ShowPoint(const SurveyPoint& point);
     void ShowCursor(double latitude, double longitude);
@@ -61,6 +69,9 @@ private:
     void UpdateStatus();
     void ReportDownload(const SurveyDownload& download, int ending);
     void ShowMeasurement();
+    SurveyArchive* openArchive();
+    std::unique_ptr<ArchiveWriter> archiveWriter(DownloadInfo& info);
+    void ShowSurvey(std::vector<SurveyPoint> points);
 
     Ui_MainWindow* ui;
     std::shared_ptr<MXXSeeker> seeker;
@@ -75,4 +86,6 @@ private:
     QString mapFolder;
     std::vector<SurveyPoint> surveyPoints;
     SurveyDownload* download = nullptr; // while one runs: closing the window stops it
+    std::unique_ptr<SurveyArchive> archive;
+    QString lastArchiveProblem;
 };

@@ -1,11 +1,12 @@
 // orvisk-download: the window's survey download without the window.
 //
-//   orvisk-download CONNECTION-STRING [--hours N | --days N] [--out FILE]
+//   orvisk-download CONNECTION-STRING [--hours N | --days N] [--out FILE] [--no-archive]
 //
 // Connects, identifies the instrument, downloads its survey records newest
 // first with the window's retries, and writes the points by FILE's suffix
 // (CSV on standard output without --out). Progress and the command layer's
 // trace lines go to standard error.
+#include "archive_writer.h"
 #include "survey_download.h"
 #include "survey_export.h"
 
@@ -14,6 +15,7 @@
 #include <mxx_device.h>
 #include <mxx_families.h>
 #include <mxx_family_id.h>
+#include <orvisk_identity.h>
 #include <whole_file.h>
 
 #include <QCoreApplication>
@@ -36,6 +38,7 @@ enum Exit {
     kListRefused = 4,
     kRecordsMissing = 5,
     kWriteFailed = 6,
+    kNotArchived = 7,
     kInterrupted = 130, // as a shell reports a program ended by Ctrl+C
 };
 
@@ -63,13 +66,17 @@ void catchInterrupts()
 
 const char* const kUsageText =
     "usage: orvisk-download CONNECTION-STRING [--hours N | --days N] [--out FILE]\n"
+    "                       [--no-archive]\n"
     "  Downloads the survey records of an M30 instrument, newest first, and writes\n"
     "  every point with a position: FILE's suffix picks the format (.gpkg, .geojson,\n"
     "  .gpx, .kml, .csv); without --out, CSV goes to standard output.\n"
     "  --hours N, --days N   only the records of the last N hours or days\n"
+    "  --no-archive          do not keep the download in the archive (ORVISK_ARCHIVE,\n"
+    "                        or archive.gpkg in Orvisk's data folder)\n"
     "  Exit status: 0 done, 1 usage, 2 no connection, 3 not an M30, 4 index list\n"
     "  refused, 5 records missing (the rest is written), 6 the file cannot be written,\n"
-    "  130 interrupted before any record arrived.\n";
+    "  7 the archive cannot be written (the file is), 130 interrupted before any\n"
+    "  record arrived.\n";
 
 // Text from the command line or the instrument, fit for a terminal: control
 // characters are shown as escapes, never sent as they are.
@@ -102,6 +109,7 @@ struct Options
     QString connection;
     QString out = QStringLiteral("-");
     QDateTime oldest; // invalid: every record
+    bool archive = true;
 };
 
 bool parse(const QStringList& args, Options& o, QString& error)
@@ -127,6 +135,8 @@ bool parse(const QStringList& args, Options& o, QString& error)
                 o.out = args[++i];
             else
                 error = QStringLiteral("--out takes a file name");
+        } else if (a == QLatin1String("--no-archive")) {
+            o.archive = false;
         } else if (a.startsWith(QLatin1String("--")) || !o.connection.isEmpty()) {
             error = QStringLiteral("unknown argument: %1").arg(a);
         } else {
@@ -212,7 +222,7 @@ QString missingText(const SurveyDownload& download, SurveyDownload::End end)
         .arg(indices);
 }
 
-int run(const Options& o)
+int run(const Options& o, SurveyArchive* archive)
 {
     MXXDevice device;
     int status = kDone;
@@ -237,10 +247,16 @@ int run(const Options& o)
     const int count = static_cast<int>(download.indices().size());
     std::fprintf(stderr, "%d records listed%s\n", count,
                  download.listCut() ? " (the list was cut at 10000)" : "");
+    DownloadInfo archived = startedDownload(download, o.connection);
+    std::unique_ptr<ArchiveWriter> writer;
+    if (archive)
+        writer = std::make_unique<ArchiveWriter>(*archive, archived);
     std::vector<SurveyPoint> points;
     const SurveyDownload::End end = download.fetchRecords([&](int i, const SurveyRecord* r) {
         if (r)
             points.insert(points.end(), r->points.begin(), r->points.end());
+        if (r && writer)
+            writer->add(i, *r);
         std::fprintf(stderr, "\rrecord %d of %d", i + 1, count);
         return !interrupted;
     });
@@ -249,6 +265,20 @@ int run(const Options& o)
         say(QStringLiteral("%1 points were left out: their position is not a place on the earth "
                            "(latitude beyond 90, longitude beyond 180, or not a number)")
                 .arg(download.impossiblePoints()));
+    QString archiveProblem;
+    if (writer) {
+        endedDownload(archived, download);
+        if (writer->finish(archived))
+            say(QStringLiteral("archived as download %1 in %2")
+                    .arg(writer->download())
+                    .arg(archive->path()));
+        else
+            archiveProblem = writer->error();
+        writer.reset();
+    }
+    if (!archiveProblem.isEmpty())
+        say(QStringLiteral("orvisk-download: the download could not be archived: ") +
+            printable(archiveProblem));
     if (interrupted && download.inPeriod() == 0)
         return fail(kInterrupted, QStringLiteral("interrupted; nothing was written"));
 
@@ -262,7 +292,7 @@ int run(const Options& o)
         return fail(kWriteFailed, printable(error));
     if (!download.missing().empty())
         return fail(kRecordsMissing, missingText(download, end));
-    return kDone;
+    return archiveProblem.isEmpty() ? kDone : kNotArchived;
 }
 
 } // namespace
@@ -270,6 +300,7 @@ int run(const Options& o)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    setOrviskIdentity();
     Options options;
     QString error;
     if (!parse(app.arguments(), options, error)) {
@@ -292,6 +323,19 @@ int main(int argc, char** argv)
                                            "their forms)")
                                 .arg(printable(options.connection)));
     options.connection = printable(options.connection);
+    // An archive that cannot be opened is said now; the download still goes
+    // to its file.
+    std::unique_ptr<SurveyArchive> archive;
+    bool archiveFailed = false;
+    if (options.archive) {
+        QString problem;
+        archive = SurveyArchive::open(SurveyArchive::defaultPath(), &problem);
+        if (!archive) {
+            archiveFailed = true;
+            say(QStringLiteral("orvisk-download: the download will not be archived: ") +
+                printable(problem));
+        }
+    }
     catchInterrupts();
     // The command layer's trace lines go to standard error, so that standard
     // output carries nothing but the points.
@@ -300,7 +344,9 @@ int main(int argc, char** argv)
     dup2(2, 1);
     int status = kNoConnection;
     if (MXX_init(nullptr, nullptr, nullptr) == 0) {
-        status = run(options);
+        status = run(options, archive.get());
+        if (status == kDone && archiveFailed)
+            status = kNotArchived;
         MXX_shut();
     } else {
         fail(status, QStringLiteral("the transport cannot start"));

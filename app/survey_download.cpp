@@ -1,5 +1,6 @@
 #include "survey_download.h"
 
+#include <m17_comm.h>
 #include <m30_protocol.h>
 #include <mxx_bytes.h>
 #include <mxx_comm.h>
@@ -35,12 +36,27 @@ SurveyDownload::SurveyDownload(M30Protocol& protocol, int connection, QDateTime 
 {
 }
 
+void SurveyDownload::identify()
+{
+    if (m_identified || stopped())
+        return;
+    m_identified = true;
+    char serial[8] = {};
+    if (M17_get_serial(m_connection, serial, 1) == 0)
+        m_serial = QString::fromLatin1(serial, int(qstrnlen(serial, sizeof serial))).trimmed();
+    QByteArray versions(int(sizeof(M30_versions)), 0);
+    if (M30_get_versions(m_connection, versions.data(), 1) == 0)
+        m_versions = versions;
+}
+
 bool SurveyDownload::fetchIndices()
 {
+    identify();
     m_indices.assign(kMaxIndices, 0);
     int count = 0;
     bool listed = false;
-    for (int attempt = 0; attempt <= kRetries && !listed && !(attempt > 0 && stopped()); ++attempt) {
+    for (int attempt = 0; attempt <= kRetries && !listed && !(attempt > 0 && stopped());
+         ++attempt) {
         listed = m_protocol.txBuffDownload(
             M30_TX_KIND_INDEX_LIST, 0, 1, kMaxIndices, 0, 0, &count, nullptr, nullptr,
             reinterpret_cast<char*>(m_indices.data()), kMaxIndices * 4, nullptr);

@@ -8,7 +8,9 @@
 #include <m30_comm.h>
 #include <survey_record.h>
 
+#include <QByteArray>
 #include <QDateTime>
+#include <QString>
 
 #include <atomic>
 #include <cstdint>
@@ -57,6 +59,11 @@ public:
     void stopWhen(const std::atomic<bool>& flag) { m_stop = &flag; }
     void stop() { m_stopAsked = true; }
 
+    // The instrument's serial and versions record, asked once before the
+    // index list; empty when it did not answer.
+    const QString& serial() const { return m_serial; }
+    const QByteArray& versions() const { return m_versions; }
+
     // The index list, tried again like a record; false when the instrument
     // refused it, the link closed or the download was stopped. A list longer
     // than kMaxIndices is cut there (listCut() tells).
@@ -91,6 +98,7 @@ public:
         return fetchAhead({}, seen, idle, idleMs);
     }
 
+    const QDateTime& oldest() const { return m_oldest; }
     int inPeriod() const { return m_inPeriod; } // records kept
     // Every listed record not downloaded: those that failed after retries
     // and, when the download ended early, those never tried.
@@ -100,6 +108,7 @@ public:
     int impossiblePoints() const { return m_impossible; }
 
 private:
+    void identify();
     bool fetchRecord(uint32_t index, SurveyRecord& record);
     bool linkOpen() const;
     bool stopped() const { return m_stopAsked || (m_stop && m_stop->load()); }
@@ -116,4 +125,7 @@ private:
     int m_tried = 0;
     int m_impossible = 0;
     std::vector<uint32_t> m_missing;
+    bool m_identified = false;
+    QString m_serial;
+    QByteArray m_versions;
 };

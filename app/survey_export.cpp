@@ -35,12 +35,15 @@ const char* const gpxOptions[] = {"GPX_USE_EXTENSIONS=YES", nullptr};
 // No R-tree: SQLite builds one at four times the cost of the rest of the
 // export, and a GIS reads a survey's points well without it.
 const char* const gpkgOptions[] = {"SPATIAL_INDEX=NO", nullptr};
+// Coordinates as every other number, to 17 figures: the default 15 decimals
+// lose digits of a position near 0 degrees.
+const char* const geojsonOptions[] = {"SIGNIFICANT_FIGURES=17", nullptr};
 const char* const csvOptions[] = {"GEOMETRY=AS_XY", "STRING_QUOTING=IF_NEEDED", nullptr};
 
 const Format formats[] = {
     {"gpkg", "GPKG", "GeoPackage", "altitude", false, false, nullptr, gpkgOptions},
-    {"geojson", "GeoJSON", "GeoJSON", "altitude", false, false, nullptr, nullptr},
-    {"json", "GeoJSON", "GeoJSON", "altitude", false, false, nullptr, nullptr},
+    {"geojson", "GeoJSON", "GeoJSON", "altitude", false, false, nullptr, geojsonOptions},
+    {"json", "GeoJSON", "GeoJSON", "altitude", false, false, nullptr, geojsonOptions},
     {"gpx", "GPX", "GPX", "ele", false, true, gpxOptions, nullptr},
     {"kml", "KML", "KML", "altitude", true, false, nullptr, nullptr},
     {"csv", "CSV", "CSV", "altitude", true, false, nullptr, csvOptions},

@@ -34,6 +34,18 @@ SaveFileChooser& saveFileChooser()
     return instance;
 }
 
+OpenFileChooser& openFileChooser()
+{
+    static OpenFileChooser instance;
+    return instance;
+}
+
+Confirmer& confirmer()
+{
+    static Confirmer instance;
+    return instance;
+}
+
 } // namespace
 
 void showErrorMessage(const QString& text)
@@ -113,6 +125,31 @@ QString chooseSaveFile(QWidget* parent, const QString& title, const QString& fil
 SaveFileChooser setSaveFileChooser(SaveFileChooser chooser)
 {
     return std::exchange(saveFileChooser(), std::move(chooser));
+}
+
+QString chooseOpenFile(QWidget* parent, const QString& title, const QString& filter)
+{
+    if (openFileChooser())
+        return openFileChooser()(title, filter);
+    return QFileDialog::getOpenFileName(parent, title, QString(), filter);
+}
+
+OpenFileChooser setOpenFileChooser(OpenFileChooser chooser)
+{
+    return std::exchange(openFileChooser(), std::move(chooser));
+}
+
+bool confirm(QWidget* parent, const QString& title, const QString& text)
+{
+    if (confirmer())
+        return confirmer()(text);
+    return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+Confirmer setConfirmer(Confirmer replacement)
+{
+    return std::exchange(confirmer(), std::move(replacement));
 }
 
 } // namespace ui

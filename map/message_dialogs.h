@@ -34,6 +34,11 @@ QColor chooseColor(const QColor& initial, QWidget* parent, const QString& title)
 // "GeoPackage (*.gpkg);;CSV (*.csv)"; empty when cancelled.
 QString chooseSaveFile(QWidget* parent, const QString& title, const QString& filter);
 
+// The toolkit's chooser of a file to read; empty when cancelled.
+QString chooseOpenFile(QWidget* parent, const QString& title, const QString& filter);
+// A question answered Yes or No (No is the default).
+bool confirm(QWidget* parent, const QString& title, const QString& text);
+
 // Stand-ins for the choosers (empty functions restore them); each setter
 // returns the previous stand-in.
 using DirectoryChooser = std::function<QString(const QString& title)>;
@@ -42,5 +47,9 @@ using SaveFileChooser = std::function<QString(const QString& title, const QStrin
 DirectoryChooser setDirectoryChooser(DirectoryChooser chooser);
 ColorChooser setColorChooser(ColorChooser chooser);
 SaveFileChooser setSaveFileChooser(SaveFileChooser chooser);
+using OpenFileChooser = std::function<QString(const QString& title, const QString& filter)>;
+OpenFileChooser setOpenFileChooser(OpenFileChooser chooser);
+using Confirmer = std::function<bool(const QString& text)>;
+Confirmer setConfirmer(Confirmer confirmer);
 
 } // namespace ui

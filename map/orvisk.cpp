@@ -21,6 +21,7 @@
 #include <QTouchEvent>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -365,6 +366,29 @@ void TOrvisk::centerExactly(QPointF scenePos)
     const QPointF off = (viewCenter() - scenePos) * scaleFactor;
     horizontalScrollBar()->setValue(horizontalScrollBar()->value() - qRound(off.x()));
     verticalScrollBar()->setValue(verticalScrollBar()->value() - qRound(off.y()));
+}
+
+void TOrvisk::fitTrack()
+{
+    if (track.isEmpty())
+        return;
+    // Not QRectF's union: it skips rectangles without area, as a point is.
+    QPointF low = track.first(), high = low;
+    for (const QPointF& p : track) {
+        low = QPointF(std::min(low.x(), p.x()), std::min(low.y(), p.y()));
+        high = QPointF(std::max(high.x(), p.x()), std::max(high.y(), p.y()));
+    }
+    const QSizeF extent(high.x() - low.x(), high.y() - low.y());
+    const QSize view = viewport()->size();
+    if (extent.width() > 0 || extent.height() > 0) {
+        constexpr double kMargin = 0.85; // of the view the survey may take
+        const double fit =
+            kMargin * std::min(extent.width() > 0 ? view.width() / extent.width() : 1e9,
+                               extent.height() > 0 ? view.height() / extent.height() : 1e9);
+        scaleFactor = std::clamp(fit, 1e-3, 1e3);
+        applyScale(scaleFactor);
+    }
+    centerExactly((low + high) / 2);
 }
 
 void TOrvisk::applyScale(double factor)

@@ -54,6 +54,9 @@ public:
     void addTrackPoints(const std::vector<SurveyPoint>& points);
     int getTrackLen() const { return track.size(); }
     void createScene(int radius);
+    // Zooms and centres so that the whole track shows, with a margin; a
+    // single point is centred at the current zoom.
+    void fitTrack();
     // Loads "map.png", "map.pgw" and "map.ppr" from `folder`, places the track
     // on the new map (positions it cannot place are dropped) and clears the
     // distance marks. The scene shows the new map after the next createScene.

@@ -87,6 +87,28 @@ QString SettingsDialog::mapSource() const
     return ui->edit_map->text();
 }
 
+void SettingsDialog::setArchive(const QString& path, const QString& defaultPath)
+{
+    ui->edit_archive->setPlaceholderText(defaultPath);
+    ui->edit_archive->setText(path);
+}
+
+QString SettingsDialog::archivePath() const
+{
+    return ui->edit_archive->text().trimmed();
+}
+
+void SettingsDialog::setTeamDatabase(const QString& connection)
+{
+    ui->edit_team->setPlaceholderText(QStringLiteral("PG:host=... dbname=... user=..."));
+    ui->edit_team->setText(connection);
+}
+
+QString SettingsDialog::teamDatabase() const
+{
+    return ui->edit_team->text().trimmed();
+}
+
 void SettingsDialog::on_btn_map_clicked()
 {
     const QString folder = ui::chooseDirectory(this, tr("Open Directory"));

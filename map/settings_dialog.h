@@ -30,6 +30,13 @@ public:
     QList<float> thresholdValues() const { return acceptedThresholds; }
     QList<QColor> chosenColors() const { return shownColors; }
 
+    // Where the archive is (empty: `defaultPath`, shown as a hint) and the
+    // team database's connection string (empty: none).
+    void setArchive(const QString& path, const QString& defaultPath);
+    QString archivePath() const;
+    void setTeamDatabase(const QString& connection);
+    QString teamDatabase() const;
+
 private slots:
     void on_btn_map_clicked();
     void on_btn_color1_clicked();

@@ -12,8 +12,9 @@ namespace {
 constexpr int kPointBytesRead = 28;
 int recordBytesNeeded(uint32_t count)
 {
-    return count == 0 ? M30_SURVEY_POINT_COUNT + 4
-                      : M30_SURVEY_POINTS + M30_SURVEY_POINT_SIZE * int(count - 1) + kPointBytesRead;
+    return count == 0
+               ? M30_SURVEY_POINT_COUNT + 4
+               : M30_SURVEY_POINTS + M30_SURVEY_POINT_SIZE * int(count - 1) + kPointBytesRead;
 }
 static_assert(M30_SURVEY_POINTS + M30_SURVEY_POINT_SIZE * (M30_SURVEY_MAX_POINTS - 1) +
                       kPointBytesRead ==
@@ -32,6 +33,7 @@ std::optional<SurveyRecord> decodeSurveyRecord(const char* bytes, int size, uint
     SurveyRecord r;
     r.index = index;
     r.time = MXX_get_u32(bytes + M30_SURVEY_TIME);
+    r.bytes.assign(bytes, bytes + size);
     for (uint32_t j = 0; j < count; ++j) {
         const char* p = bytes + M30_SURVEY_POINTS + M30_SURVEY_POINT_SIZE * j;
         if (MXX_get_u32(p) == 0)

@@ -13,6 +13,7 @@ struct SurveyRecord
     uint32_t time = 0;               // seconds since 1970 UTC
     std::vector<SurveyPoint> points; // the flagged ones with a position, in record order
     int impossible = 0;              // flagged, but not a place on the earth: left out
+    std::vector<char> bytes;         // as the instrument sent it, for the archive
 };
 
 // Reads a record of `size` bytes (3436 as the instrument sends it): its time

@@ -49,7 +49,7 @@ if [ ${#settings[@]} -gt 0 ]; then
 fi
 cd "$build/run"
 # Whatever the steps do stays on loopback.
-ORVISK_LOOPBACK_ONLY=1 XDG_CONFIG_HOME="$config" xvfb-run -a -s "-screen 0 ${screen}x24" bash -c "
+ORVISK_LOOPBACK_ONLY=1 XDG_CONFIG_HOME="$config" XDG_DATA_HOME="$config/data" xvfb-run -a -s "-screen 0 ${screen}x24" bash -c "
   ./orvisk & app=\$!
   sleep $wait_s
   ${steps:+source '$steps'}

@@ -4,7 +4,9 @@
 #include "message_dialogs.h"
 #include "orvisk.h"
 #include "sim_session.h"
+#include "survey_archive.h"
 #include "survey_download.h"
+#include "surveys_dialog.h"
 #include "track_item.h"
 
 #include <mxx_device.h>
@@ -87,8 +89,8 @@ QVector<QPointF> expectedTrack(const std::vector<sim::SurveyRecord>& records, ui
     scratch.loadMapFolder(QString::fromLatin1(kMapFolder));
     for (auto r = records.rbegin(); r != records.rend() && r->time >= oldest; ++r) {
         const sim::Bytes bytes = sim::SurveyStore::encode(*r);
-        const SurveyRecord decoded = *decodeSurveyRecord(reinterpret_cast<const char*>(bytes.data()),
-                                                         int(bytes.size()), r->index);
+        const SurveyRecord decoded = *decodeSurveyRecord(
+            reinterpret_cast<const char*>(bytes.data()), int(bytes.size()), r->index);
         for (const SurveyPoint& p : decoded.points)
             scratch.addTrackPoint(p.latitude, p.longitude);
     }
@@ -201,9 +203,10 @@ private slots:
             top = std::min(top, p.y());
             bottom = std::max(bottom, p.y());
         }
-        const QPointF middle = w.map()->mapToScene(w.map()->viewport()->rect().center()) -
-                               QPointF(left + right, top + bottom) / 2;
-        // to a pixel or two: the viewport's middle falls between pixels
+        const QPointF middle = (w.map()->mapToScene(w.map()->viewport()->rect().center()) -
+                                QPointF(left + right, top + bottom) / 2) *
+                               w.map()->getScaleFactor();
+        // to a pixel or two of the view: its middle falls between pixels
         QVERIFY2(std::abs(middle.x()) <= 2 && std::abs(middle.y()) <= 2,
                  qPrintable(QStringLiteral("%1 %2").arg(middle.x()).arg(middle.y())));
 
@@ -289,6 +292,91 @@ private slots:
         }
     }
 
+    // Every download goes to the archive; Surveys... opens it again as it
+    // was drawn and deletes it after asking; Open file... draws an export.
+    void downloadsKeptAndReopened()
+    {
+        QTemporaryDir dir;
+        qputenv("ORVISK_ARCHIVE", dir.filePath("archive.gpkg").toUtf8());
+        sim::Simulator s(options(8));
+        s.start();
+        QSettings().setValue("ConnectionString", tcpString(s));
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        connectTo(w);
+        answerPeriodDialog(chooseAll);
+        click(w, "btnDownload");
+        const std::vector<SurveyPoint> drawn = w.survey();
+        QVERIFY2(!drawn.empty(), qPrintable(messages.join(";")));
+        QVERIFY(w.surveyArchive());
+        QCOMPARE(int(w.surveyArchive()->downloads().size()), 1);
+        auto sameSurvey = [&](const std::vector<SurveyPoint>& shown) {
+            if (shown.size() != drawn.size() || w.map()->getTrackLen() != int(drawn.size()))
+                return false;
+            for (std::size_t i = 0; i < drawn.size(); ++i) {
+                const SurveyPoint &a = shown[i], &b = drawn[i];
+                if (a.latitude != b.latitude || a.longitude != b.longitude || a.time != b.time ||
+                    a.cps != b.cps || a.hasDoseRate() != b.hasDoseRate() ||
+                    (a.hasDoseRate() && a.doseRate != b.doseRate))
+                    return false;
+            }
+            return true;
+        };
+
+        // In the dialog: one row, opened onto a cleared map.
+        w.map()->clearTrack();
+        int rows = -1;
+        auto answer = [&rows](const char* button) {
+            QTimer::singleShot(50, [&rows, button] {
+                auto* dialog = qobject_cast<SurveysDialog*>(QApplication::activeModalWidget());
+                if (!dialog)
+                    return;
+                rows = dialog->rowCount();
+                dialog->findChild<QPushButton*>(button)->click();
+                if (auto* still = qobject_cast<SurveysDialog*>(QApplication::activeModalWidget()))
+                    still->reject();
+            });
+        };
+        answer("btnOpen");
+        click(w, "btnSurveys");
+        QCOMPARE(rows, 1);
+        QVERIFY(sameSurvey(w.survey()));
+
+        // Its export opened as a file gives the same points.
+        const QString gpkg = dir.filePath("walk.gpkg");
+        ui::setSaveFileChooser([&](const QString&, const QString&) { return gpkg; });
+        ui::setOpenFileChooser([&](const QString&, const QString&) { return gpkg; });
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTest::keyClick(&w, Qt::Key_E, Qt::ControlModifier);
+        w.map()->clearTrack();
+        QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+        QVERIFY(sameSurvey(w.survey()));
+        ui::setSaveFileChooser({});
+        ui::setOpenFileChooser({});
+
+        // Deleting asks first; No keeps it.
+        bool answerYes = false;
+        int asked = 0;
+        ui::setConfirmer([&](const QString&) {
+            ++asked;
+            return answerYes;
+        });
+        answer("btnDelete");
+        click(w, "btnSurveys");
+        QCOMPARE(asked, 1);
+        QCOMPARE(int(w.surveyArchive()->downloads().size()), 1);
+        answerYes = true;
+        answer("btnDelete");
+        click(w, "btnSurveys");
+        QCOMPARE(asked, 2);
+        QCOMPARE(int(w.surveyArchive()->downloads().size()), 0);
+        ui::setConfirmer({});
+        qunsetenv("ORVISK_ARCHIVE");
+        QVERIFY2(messages.isEmpty(), qPrintable(messages.join(";")));
+    }
+
     void exportsTheDownloadedSurvey()
     {
         sim::Simulator s(options(5));
@@ -318,8 +406,10 @@ private slots:
         QVERIFY(csv.open(QIODevice::ReadOnly));
         QCOMPARE(csv.readAll().count('\n'), int(w.survey().size()) + 1);
         // The map's context menu offers the same.
-        QVERIFY(w.map()->actions().size() == 1);
-        QCOMPARE(w.map()->actions()[0]->text(), QStringLiteral("Export survey..."));
+        QStringList menu;
+        for (const QAction* action : w.map()->actions())
+            menu << action->text();
+        QCOMPARE(menu, QStringList({"Surveys...", "Open file...", "Export survey..."}));
         ui::setSaveFileChooser({});
     }
 

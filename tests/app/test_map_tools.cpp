@@ -124,7 +124,7 @@ void TestMapTools::windowFitsASmallScreen()
     QVERIFY(status->height() >= status->fontMetrics().height());
 
     for (const char* name : {"btnDevice", "btnConnect", "btnDisconnect", "btnDownload",
-                             "btnDistance", "btnSettings", "btnQuit"}) {
+                             "btnSurveys", "btnDistance", "btnSettings", "btnQuit"}) {
         auto* button = child<QPushButton>(&window, name);
         QVERIFY2(button->height() >= button->fontMetrics().height() + 6, name);
         QVERIFY2(button->font().pointSize() >= 14, name);
@@ -134,7 +134,7 @@ void TestMapTools::windowFitsASmallScreen()
     }
 
     // On a big screen they grow back to their full size.
-    window.resize(1020, 1100);
+    window.resize(1020, 1200);
     QTRY_COMPARE(child<QPushButton>(&window, "btnQuit")->iconSize(), QSize(256, 64));
     QCOMPARE(child<QPushButton>(&window, "btnQuit")->font().pointSize(), 22);
     QCOMPARE(child<QPushButton>(&window, "btnQuit")->styleSheet(),

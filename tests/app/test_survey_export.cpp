@@ -1,8 +1,8 @@
 // Survey export read back through OGR, and orvisk-download against orvisk-sim.
 #include "full_disk.h"
-#include "sim_session.h"
 #include "survey_download.h"
 #include "survey_export.h"
+#include "survey_sim.h"
 
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
@@ -15,24 +15,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
 #include <cmath>
+#include <csignal>
 #include <limits>
 
 namespace {
-
-// The simulator's points as the download decodes them.
-std::vector<SurveyPoint> pointsOf(const sim::SurveyStore& store)
-{
-    std::vector<SurveyPoint> out;
-    for (auto r = store.records().rbegin(); r != store.records().rend(); ++r) {
-        const sim::Bytes bytes = sim::SurveyStore::encode(*r);
-        if (const auto d = decodeSurveyRecord(reinterpret_cast<const char*>(bytes.data()),
-                                              int(bytes.size()), 0))
-            out.insert(out.end(), d->points.begin(), d->points.end());
-    }
-    return out;
-}
 
 struct ReadBack
 {
@@ -106,19 +93,6 @@ bool sameAs(const ReadBack& r, const SurveyPoint& p)
            r.altitude.has_value() == p.hasAltitude() &&
            (!p.hasAltitude() || near(*r.altitude, p.altitude)) && r.time == qint64(p.time) &&
            r.cps == int(p.cps);
-}
-
-sim::SimOptions options(std::size_t records)
-{
-    sim::SimOptions o = session::loopback_options();
-    o.records = records;
-    o.epoch = 0;
-    return o;
-}
-
-QString tcpString(const sim::Simulator& s)
-{
-    return QStringLiteral("tcp:127.0.0.1:%1").arg(s.instruments()[0].port);
 }
 
 struct Run
@@ -409,7 +383,8 @@ private slots:
         sim::Simulator s(o);
         s.start();
         const QString path = dir.filePath("interrupted.gpkg");
-        Run some = interrupted({tcpString(s), QStringLiteral("--out"), path}, "record 3 of", SIGINT);
+        Run some =
+            interrupted({tcpString(s), QStringLiteral("--out"), path}, "record 3 of", SIGINT);
         QCOMPARE(some.status, 5);
         QVERIFY2(some.err.contains("interrupted; "), some.err.constData());
         const std::size_t written = readBack(path).size();
@@ -421,8 +396,8 @@ private slots:
         sim::Simulator slow(o);
         slow.start();
         const QString none = dir.filePath("none.gpkg");
-        Run nothing = interrupted({tcpString(slow), QStringLiteral("--out"), none}, "connected",
-                                  SIGTERM);
+        Run nothing =
+            interrupted({tcpString(slow), QStringLiteral("--out"), none}, "connected", SIGTERM);
         QCOMPARE(nothing.status, 130);
         QVERIFY(!QFileInfo::exists(none));
     }

@@ -3,12 +3,12 @@
 # the window at 1020 x 693 in the top-left corner, the map as a first start
 # shows it).
 click() { xdotool mousemove "$1" "$2" click 1; sleep 0.7; }
-click 160 280 # Distance
+click 130 300 # Distance
 eval "$(xdotool search --name '^Distance$' getwindowgeometry --shell | head -5)"
 click $((X + WIDTH / 2)) $((Y + HEIGHT * 3 / 8)) # 1st Point
-click 705 438
+click 639 438
 click $((X + WIDTH / 2)) $((Y + HEIGHT * 5 / 8)) # 2nd Point
-click 941 192
+click 875 191
 click $((X + WIDTH / 2)) $((Y + HEIGHT * 7 / 8)) # Exit
 xdotool mousemove 1150 650
 sleep 0.5

@@ -1,3 +1,3 @@
 # Opens the Settings dialog.
-xdotool mousemove 160 341 click 1
+xdotool mousemove 130 353 click 1
 sleep 3

@@ -1,0 +1,243 @@
+// orvisk-archive: the archive of survey downloads without the window.
+//
+//   orvisk-archive [--archive FILE] COMMAND ...
+//
+// Lists, shows, exports, imports and deletes archived downloads, and copies
+// them to and from the team database.
+#include "archive_team.h"
+#include "survey_archive.h"
+#include "survey_export.h"
+#include "survey_file.h"
+
+#include <orvisk_identity.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QStringList>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+enum Exit {
+    kDone = 0,
+    kUsage = 1,
+    kNoArchive = 2,   // the archive cannot be opened
+    kNoDownload = 3,  // no download of that id
+    kFileFailed = 4,  // a file cannot be read or written
+    kTeamFailed = 5,  // the team database
+    kWriteFailed = 6, // the archive cannot be written
+};
+
+const char* const kUsageText =
+    "usage: orvisk-archive [--archive FILE] COMMAND\n"
+    "  list                 the archived downloads, oldest first\n"
+    "  show ID              one download: the instrument, the period, the counts\n"
+    "  export ID FILE       its points, in FILE's format (.gpkg, .geojson, .gpx,\n"
+    "                       .kml, .csv; - for CSV on standard output)\n"
+    "  import FILE          a GeoPackage, GeoJSON, GPX, KML or CSV file's points\n"
+    "                       as a download of its own\n"
+    "  delete ID            removes a download (records another download shares stay)\n"
+    "  push CONNECTION      copies the downloads the team database lacks\n"
+    "  pull CONNECTION      copies the team database's downloads this archive lacks\n"
+    "  The archive is FILE, else ORVISK_ARCHIVE, else archive.gpkg in Orvisk's data\n"
+    "  folder. CONNECTION is GDAL's, e.g. \"PG:host=127.0.0.1 dbname=survey user=me\".\n"
+    "  Exit status: 0 done, 1 usage, 2 the archive cannot be opened, 3 no such\n"
+    "  download, 4 a file cannot be read or written, 5 the team database failed,\n"
+    "  6 the archive cannot be written.\n";
+
+void out(const QString& text)
+{
+    std::printf("%s\n", text.toLocal8Bit().constData());
+}
+
+int fail(int code, const QString& text)
+{
+    std::fprintf(stderr, "orvisk-archive: %s\n", text.toLocal8Bit().constData());
+    return code;
+}
+
+QString when(const QDateTime& t)
+{
+    return t.isValid() ? t.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + 'Z'
+                       : QStringLiteral("-");
+}
+
+QString instrument(const DownloadInfo& info)
+{
+    return info.serial.isEmpty() ? info.family : info.family + QLatin1Char(' ') + info.serial;
+}
+
+QString doseRate(double microSievertPerHour)
+{
+    return std::isnan(microSievertPerHour)
+               ? QStringLiteral("-")
+               : QString::number(microSievertPerHour * 1000, 'f', 0) + QStringLiteral(" nSv/h");
+}
+
+void list(SurveyArchive& archive)
+{
+    out(QStringLiteral("%1  %2  %3  %4  %5  %6  %7")
+            .arg(QStringLiteral("ID"), 4)
+            .arg(QStringLiteral("downloaded"), -20)
+            .arg(QStringLiteral("instrument"), -12)
+            .arg(QStringLiteral("period"), -41)
+            .arg(QStringLiteral("records"), 9)
+            .arg(QStringLiteral("points"), 8)
+            .arg(QStringLiteral("highest")));
+    for (const ArchivedDownload& d : archive.downloads())
+        out(QStringLiteral("%1  %2  %3  %4  %5  %6  %7")
+                .arg(d.id, 4)
+                .arg(when(d.info.downloaded), -20)
+                .arg(instrument(d.info), -12)
+                .arg(when(d.firstTime) + QStringLiteral(" - ") + when(d.lastTime), -41)
+                .arg(QStringLiteral("%1/%2").arg(d.info.fetched).arg(d.info.listed), 9)
+                .arg(d.points, 8)
+                .arg(doseRate(d.maxDoseRate)));
+}
+
+void show(const ArchivedDownload& d)
+{
+    const DownloadInfo& i = d.info;
+    QStringList missing;
+    for (uint32_t index : i.missingIndices)
+        missing << QString::number(index);
+    const std::pair<const char*, QString> lines[] = {
+        {"download", QString::number(d.id)},
+        {"uuid", i.uuid},
+        {"instrument", instrument(i)},
+        {"versions record", i.versions.isEmpty()
+                                ? QStringLiteral("-")
+                                : QStringLiteral("%1 bytes").arg(i.versions.size())},
+        {"connection", i.connection},
+        {"downloaded", when(i.downloaded)},
+        {"period asked", i.periodFrom.isValid() ? QStringLiteral("from ") + when(i.periodFrom)
+                                                : QStringLiteral("every record")},
+        {"records", QStringLiteral("%1 listed, %2 fetched, %3 missing")
+                        .arg(i.listed)
+                        .arg(i.fetched)
+                        .arg(i.missing)},
+        {"missing records", missing.isEmpty() ? QStringLiteral("-") : missing.join(' ')},
+        {"points", QString::number(d.points)},
+        {"first point", when(d.firstTime)},
+        {"last point", when(d.lastTime)},
+        {"highest dose rate", doseRate(d.maxDoseRate)},
+        {"written by", QStringLiteral("Orvisk ") + i.orviskVersion},
+    };
+    for (const auto& [name, value] : lines)
+        out(QStringLiteral("%1 %2").arg(QLatin1String(name) + ':', -19).arg(value));
+}
+
+int teamResult(const char* verb, const TeamResult& r)
+{
+    out(QStringLiteral("%1 %2 downloads (%3 records, %4 points); %5 were there already")
+            .arg(QLatin1String(verb))
+            .arg(r.downloads)
+            .arg(r.records)
+            .arg(r.points)
+            .arg(r.alreadyThere));
+    return kDone;
+}
+
+int run(const QString& path, const QStringList& args)
+{
+    const QString command = args.value(0);
+    const int needed = command == QLatin1String("list")     ? 1
+                       : command == QLatin1String("export") ? 3
+                       : QStringList{"show", "import", "delete", "push", "pull"}.contains(command)
+                           ? 2
+                           : 0;
+    if (needed == 0 || args.size() != needed)
+        return fail(kUsage, command.isEmpty() ? QStringLiteral("no command\n") + kUsageText
+                                              : QStringLiteral("%1: wrong command or arguments\n%2")
+                                                    .arg(command, QLatin1String(kUsageText)));
+
+    // The team database is asked before the archive is opened, so that a
+    // database that cannot be used leaves the archive as it was.
+    TeamResult team;
+    QString error;
+    if (command == QLatin1String("push"))
+        return pushArchive(path, args[1], &team, &error) ? teamResult("pushed", team)
+                                                         : fail(kTeamFailed, error);
+    if (command == QLatin1String("pull"))
+        return pullArchive(path, args[1], &team, &error) ? teamResult("pulled", team)
+                                                         : fail(kTeamFailed, error);
+
+    std::optional<SurveyFile> file;
+    QByteArray fileBytes;
+    if (command == QLatin1String("import")) {
+        file = readSurveyFile(args[1], &error);
+        if (!file)
+            return fail(kFileFailed, error);
+        QFile f(args[1]);
+        if (!f.open(QIODevice::ReadOnly))
+            return fail(kFileFailed, QStringLiteral("%1: %2").arg(args[1], f.errorString()));
+        fileBytes = f.readAll();
+    }
+    std::unique_ptr<SurveyArchive> archive = SurveyArchive::open(path, &error);
+    if (!archive)
+        return fail(kNoArchive, error);
+    if (command == QLatin1String("list")) {
+        list(*archive);
+        return kDone;
+    }
+    if (command == QLatin1String("import")) {
+        const qint64 id = archive->importPoints(args[1], fileBytes, file->points);
+        if (id <= 0)
+            return fail(id < 0 ? kDone : kWriteFailed, archive->lastError());
+        out(QStringLiteral("imported %1 points as download %2%3")
+                .arg(file->points.size())
+                .arg(id)
+                .arg(file->doseRateField.isEmpty() && !file->orviskExport
+                         ? QStringLiteral(" (no dose-rate field found)")
+                         : QString()));
+        return kDone;
+    }
+
+    bool ok = false;
+    const qint64 id = args[1].toLongLong(&ok);
+    const std::optional<ArchivedDownload> download = ok ? archive->download(id) : std::nullopt;
+    if (!download)
+        return fail(kNoDownload, QStringLiteral("%1: no download %2").arg(path, args[1]));
+    if (command == QLatin1String("show")) {
+        show(*download);
+        return kDone;
+    }
+    if (command == QLatin1String("delete")) {
+        if (!archive->remove(id))
+            return fail(kWriteFailed, archive->lastError());
+        out(QStringLiteral("deleted download %1").arg(id));
+        return kDone;
+    }
+    std::vector<SurveyPoint> points;
+    if (!archive->points(id, points))
+        return fail(kNoArchive, archive->lastError());
+    if (!exportSurvey(args[2], points, &error))
+        return fail(kFileFailed, error);
+    if (args[2] != QLatin1String("-"))
+        std::fprintf(stderr, "exported %zu points to %s\n", points.size(),
+                     args[2].toLocal8Bit().constData());
+    return kDone;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    setOrviskIdentity();
+    QStringList args = app.arguments().mid(1);
+    QString path;
+    if (args.value(0) == QLatin1String("--archive")) {
+        if (args.size() < 2)
+            return fail(kUsage, QStringLiteral("--archive takes a file name\n") + kUsageText);
+        path = args[1];
+        args = args.mid(2);
+    }
+    if (args.value(0) == QLatin1String("--help") || args.value(0) == QLatin1String("-h")) {
+        std::printf("%s", kUsageText);
+        return kDone;
+    }
+    return run(path.isEmpty() ? SurveyArchive::defaultPath() : path, args);
+}
