@@ -783,11 +783,14 @@ bool withArchive(const QString& path, bool mustExist, Copy copy, QString* error)
 
 } // namespace
 
-bool pushArchive(const QString& archivePath, const QString& connection, TeamResult* result,
-                 QString* error)
+namespace {
+
+// The database is asked first: the archive is not opened for one that fails.
+template <typename Copy>
+bool copyWithFile(const QString& archivePath, const QString& connection, bool push, Copy copy,
+                  QString* error)
 {
     const QuietGdal quiet;
-    // The database first: the archive is not opened for one that fails.
     QString message;
     {
         Team team;
@@ -797,8 +800,16 @@ bool pushArchive(const QString& archivePath, const QString& connection, TeamResu
             return false;
         }
     }
-    return withArchive(
-        archivePath, true,
+    return withArchive(archivePath, push, copy, error);
+}
+
+} // namespace
+
+bool pushArchive(const QString& archivePath, const QString& connection, TeamResult* result,
+                 QString* error)
+{
+    return copyWithFile(
+        archivePath, connection, true,
         [&](SurveyArchive& archive) { return pushArchive(archive, connection, result, error); },
         error);
 }
@@ -806,18 +817,8 @@ bool pushArchive(const QString& archivePath, const QString& connection, TeamResu
 bool pullArchive(const QString& archivePath, const QString& connection, TeamResult* result,
                  QString* error)
 {
-    const QuietGdal quiet;
-    QString message;
-    {
-        Team team;
-        if (!team.open(connection, false, &message)) {
-            if (error)
-                *error = message;
-            return false;
-        }
-    }
-    return withArchive(
-        archivePath, false,
+    return copyWithFile(
+        archivePath, connection, false,
         [&](SurveyArchive& archive) { return pullArchive(archive, connection, result, error); },
         error);
 }
