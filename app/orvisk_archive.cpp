@@ -131,12 +131,14 @@ void show(const ArchivedDownload& d)
 
 int teamResult(const char* verb, const TeamResult& r)
 {
-    out(QStringLiteral("%1 %2 downloads (%3 records, %4 points); %5 were there already")
+    out(QStringLiteral("%1 %2 %3 (%4 records, %5 points); %6 %7 there already")
             .arg(QLatin1String(verb))
             .arg(r.downloads)
+            .arg(r.downloads == 1 ? "download" : "downloads")
             .arg(r.records)
             .arg(r.points)
-            .arg(r.alreadyThere));
+            .arg(r.alreadyThere)
+            .arg(r.alreadyThere == 1 ? "was" : "were"));
     return kDone;
 }
 
