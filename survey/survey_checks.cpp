@@ -1,0 +1,135 @@
+#include "survey_checks.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+namespace {
+
+constexpr double kEarthRadius = 6371008.8;                       // metres, mean
+constexpr double kMetresPerDegree = kEarthRadius * M_PI / 180.0; // along a meridian
+
+// Walks the points in recording order, remembering the last point with a
+// trusted time and place, so that one bad point flags itself and not the
+// good one after it.
+class Walker
+{
+public:
+    Walker(const CheckLimits& limits)
+        : m_recordSeconds(uint32_t(std::max(limits.recordSeconds, 0))),
+          m_offGap(uint32_t(std::max(limits.offGapSeconds, 0))),
+          m_warmUp(uint32_t(std::max(limits.warmUpSeconds, 0))), m_maxSpeed(limits.maxSpeed)
+    {
+    }
+
+    // The points of one record (or of a survey without records: `record`
+    // null) in recording order.
+    void visit(const SurveyPoint* points, uint16_t* flags, std::size_t count,
+               const RecordSpan* record)
+    {
+        const uint64_t earliest = record ? record->time : 0;
+        const uint64_t latest = record ? uint64_t(record->time) + m_recordSeconds : UINT64_MAX;
+        for (std::size_t i = 0; i < count; ++i)
+            visit(points[i], flags[i], earliest, latest);
+    }
+
+private:
+    void visit(const SurveyPoint& p, uint16_t& flags, uint64_t earliest, uint64_t latest)
+    {
+        if (p.time < earliest || p.time > latest || (m_haveTime && p.time <= m_lastTime))
+            flags |= kFlagTime;
+        if (flags & kFlagTime)
+            return;
+        // A gap in the times: the instrument was off, and warms up again.
+        if (!m_haveTime || p.time - m_lastTime >= m_offGap) {
+            m_warmUpStart = p.time;
+            m_havePlace = false; // a new walk may start anywhere
+        }
+        m_haveTime = true;
+        m_lastTime = p.time;
+        if (p.time - m_warmUpStart < m_warmUp)
+            flags |= kFlagWarmUp;
+        if (flags & kFlagNoFix)
+            return;
+        if (m_havePlace && tooFast(p))
+            flags |= kFlagSpeed;
+        else
+            m_place = {p.latitude, p.longitude, p.time}, m_havePlace = true;
+    }
+
+    // Compared squared on a local plane: the steps between points are far
+    // too short for the earth's curve to matter, and no root or sine is
+    // taken per point.
+    bool tooFast(const SurveyPoint& p)
+    {
+        // The scale of a degree of longitude changes slowly northwards.
+        if (!(std::fabs(p.latitude - m_cosLatitudeOf) < 0.05)) {
+            m_cosLatitudeOf = p.latitude;
+            m_cosLatitude = std::cos(p.latitude * M_PI / 180.0);
+        }
+        double dLon = p.longitude - m_place.longitude;
+        if (dLon > 180)
+            dLon -= 360;
+        else if (dLon < -180)
+            dLon += 360;
+        const double north = (p.latitude - m_place.latitude) * kMetresPerDegree;
+        const double east = dLon * kMetresPerDegree * m_cosLatitude;
+        const double reach = m_maxSpeed * double(p.time - m_place.time);
+        return north * north + east * east > reach * reach;
+    }
+
+    const uint32_t m_recordSeconds, m_offGap, m_warmUp;
+    const double m_maxSpeed;
+    bool m_haveTime = false, m_havePlace = false;
+    uint32_t m_lastTime = 0, m_warmUpStart = 0;
+    struct
+    {
+        double latitude = 0, longitude = 0;
+        uint32_t time = 0;
+    } m_place; // the last point trusted for its place
+    double m_cosLatitudeOf = std::nan(""), m_cosLatitude = 1;
+};
+
+} // namespace
+
+std::vector<uint16_t> checkSurvey(const std::vector<SurveyPoint>& points,
+                                  const std::vector<RecordSpan>& records, const CheckLimits& limits)
+{
+    // What each point shows by itself, in one pass the compiler can unroll.
+    std::vector<uint16_t> flags(points.size(), 0);
+    const int maxHdop10 = int(std::floor(limits.maxHdop * 10 + 1e-9)); // HDOP comes in tenths
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const SurveyPoint& p = points[i];
+        uint16_t f = 0;
+        if (p.latitude == 0 && p.longitude == 0)
+            f |= kFlagNoFix;
+        if (p.hdop10 > maxHdop10)
+            f |= kFlagHdop;
+        if (p.satellites < limits.minSatellites)
+            f |= kFlagSatellites;
+        if (!p.hasDoseRate())
+            f |= kFlagDoseRate;
+        flags[i] = f;
+    }
+    Walker walker(limits);
+    // Records that do not hold every point once cannot give the order.
+    std::size_t held = 0;
+    for (const RecordSpan& r : records)
+        held += r.first + r.count <= points.size() ? r.count : points.size() + 1;
+    if (held != points.size()) {
+        walker.visit(points.data(), flags.data(), points.size(), nullptr);
+        return flags;
+    }
+    for (auto r = records.rbegin(); r != records.rend(); ++r)
+        walker.visit(points.data() + r->first, flags.data() + r->first, r->count, &*r);
+    return flags;
+}
+
+std::vector<std::size_t> countFlags(const std::vector<uint16_t>& flags)
+{
+    std::vector<std::size_t> counts(kSurveyFlagCount, 0);
+    for (uint16_t f : flags)
+        for (int bit = 0; f && bit < kSurveyFlagCount; ++bit, f >>= 1)
+            counts[std::size_t(bit)] += f & 1u;
+    return counts;
+}
