@@ -94,8 +94,14 @@ MainWindow::MainWindow(QWidget* parent)
     openAction->setShortcutContext(Qt::WindowShortcut);
     connect(openAction, &QAction::triggered, this, &MainWindow::OpenFile);
     addAction(openAction);
+    auto* fitAction = new QAction(QStringLiteral("Fit survey"), this);
+    fitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    fitAction->setShortcutContext(Qt::WindowShortcut);
+    connect(fitAction, &QAction::triggered, orvisk, &TOrvisk::fitTrack);
+    addAction(fitAction);
     auto* surveysAction = new QAction(QStringLiteral("Surveys..."), this);
     connect(surveysAction, &QAction::triggered, this, &MainWindow::OnBtnSurveysClicked);
+    orvisk->addAction(fitAction);
     orvisk->addAction(surveysAction);
     orvisk->addAction(openAction);
     orvisk->addAction(exportAction);

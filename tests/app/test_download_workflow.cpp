@@ -353,6 +353,23 @@ private slots:
         w.map()->clearTrack();
         QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
         QVERIFY(sameSurvey(w.survey()));
+
+        // Looked elsewhere, Fit survey brings the whole walk back into view.
+        auto middleOff = [&] {
+            double left = 1e9, right = -1e9, top = 1e9, bottom = -1e9;
+            for (const QPointF& p : w.map()->getTrack()) {
+                left = std::min(left, p.x()), right = std::max(right, p.x());
+                top = std::min(top, p.y()), bottom = std::max(bottom, p.y());
+            }
+            const QPointF off = (w.map()->mapToScene(w.map()->viewport()->rect().center()) -
+                                 QPointF(left + right, top + bottom) / 2) *
+                                w.map()->getScaleFactor();
+            return std::max(std::abs(off.x()), std::abs(off.y()));
+        };
+        w.map()->centerOn(0, 0);
+        QVERIFY(middleOff() > 10);
+        QTest::keyClick(&w, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY2(middleOff() <= 2, qPrintable(QString::number(middleOff())));
         ui::setSaveFileChooser({});
         ui::setOpenFileChooser({});
 
@@ -409,7 +426,8 @@ private slots:
         QStringList menu;
         for (const QAction* action : w.map()->actions())
             menu << action->text();
-        QCOMPARE(menu, QStringList({"Surveys...", "Open file...", "Export survey..."}));
+        QCOMPARE(menu,
+                 QStringList({"Fit survey", "Surveys...", "Open file...", "Export survey..."}));
         ui::setSaveFileChooser({});
     }
 
