@@ -1,5 +1,7 @@
 #include "archive_team.h"
 
+#include "gdal_rows.h"
+
 #include "survey_archive.h"
 
 #include <QDateTime>
@@ -23,91 +25,23 @@
 
 namespace {
 
-struct FeatureFree
-{
-    void operator()(OGRFeature* f) const { OGRFeature::DestroyFeature(f); }
-};
-using Feature = std::unique_ptr<OGRFeature, FeatureFree>;
-
-struct DatasetClose
-{
-    void operator()(GDALDataset* d) const { GDALClose(d); }
-};
-using Dataset = std::unique_ptr<GDALDataset, DatasetClose>;
+using gdal::Dataset;
+using gdal::exec;
+using gdal::failed;
+using gdal::Feature;
+using gdal::quoted;
+using Query = gdal::Rows;
 
 QString gdalMessage()
 {
-    // GDAL passes PostgreSQL's lines on; the surveyor gets one.
-    const QString message = QString::fromUtf8(CPLGetLastErrorMsg()).simplified();
-    return message.isEmpty() ? QStringLiteral("unknown error") : message;
-}
-
-bool failed()
-{
-    return CPLGetLastErrorType() >= CE_Failure;
-}
-
-// A layer that ExecuteSQL hands out, released to its dataset.
-class Query
-{
-public:
-    Query(GDALDataset* dataset, const QByteArray& sql) : m_dataset(dataset)
-    {
-        CPLErrorReset();
-        m_layer = dataset->ExecuteSQL(sql.constData(), nullptr, nullptr);
-        m_ok = m_layer && !failed();
-    }
-    ~Query()
-    {
-        if (m_layer)
-            m_dataset->ReleaseResultSet(m_layer);
-    }
-    Query(const Query&) = delete;
-    Query& operator=(const Query&) = delete;
-    bool ok() const { return m_ok; }
-    OGRLayer* layer() const { return m_layer; }
-    int field(const char* name) const
-    {
-        return m_layer ? m_layer->GetLayerDefn()->GetFieldIndex(name) : -1;
-    }
-    Feature next() { return Feature(m_layer ? m_layer->GetNextFeature() : nullptr); }
-
-private:
-    GDALDataset* m_dataset;
-    OGRLayer* m_layer = nullptr;
-    bool m_ok = false;
-};
-
-// A statement without rows.
-bool exec(GDALDataset* dataset, const QByteArray& sql)
-{
-    CPLErrorReset();
-    if (OGRLayer* result = dataset->ExecuteSQL(sql.constData(), nullptr, nullptr))
-        dataset->ReleaseResultSet(result);
-    return !failed();
-}
-
-QByteArray quoted(const QByteArray& text)
-{
-    QByteArray out = text;
-    out.replace('\'', "''");
-    return '\'' + out + '\'';
+    return gdal::lastMessage();
 }
 
 // Seconds since 1970 UTC of a date-time field; a value the key can hold
 // when it is null.
 qint64 timeOf(OGRFeature& f, int field)
 {
-    int year, month, day, hour, minute, tz;
-    float second;
-    if (field < 0 || !f.IsFieldSetAndNotNull(field) ||
-        !f.GetFieldAsDateTime(field, &year, &month, &day, &hour, &minute, &second, &tz))
-        return std::numeric_limits<qint64>::min();
-    qint64 t = QDateTime(QDate(year, month, day), QTime(hour, minute), Qt::UTC).toSecsSinceEpoch() +
-               qint64(std::lround(second));
-    if (tz > 1 && tz != 100)
-        t -= qint64(tz - 100) * 15 * 60;
-    return t;
+    return gdal::utcSeconds(f, field).value_or(std::numeric_limits<qint64>::min());
 }
 
 // SQL literals of a feature's fields, for PostgreSQL.
@@ -232,8 +166,12 @@ QString connectFailure(const QString& message)
 class Team
 {
 public:
+    // False with one message in `error` (which may be null).
     bool open(const QString& connection, bool create, QString* error)
     {
+        QString ignored;
+        if (!error)
+            error = &ignored;
         QString text = connection.trimmed();
         if (!text.startsWith(QLatin1String("PG:"), Qt::CaseInsensitive))
             text.prepend(QStringLiteral("PG:"));
@@ -732,13 +670,9 @@ bool pushArchive(SurveyArchive& archive, const QString& connection, TeamResult* 
                  QString* error)
 {
     const QuietGdal quiet;
-    QString message;
     Team team;
-    if (!team.open(connection, true, &message)) {
-        if (error)
-            *error = message;
+    if (!team.open(connection, true, error))
         return false;
-    }
     return copyAll({archive.dataset(), false}, {team.dataset(), true}, result, error);
 }
 
@@ -746,13 +680,9 @@ bool pullArchive(SurveyArchive& archive, const QString& connection, TeamResult* 
                  QString* error)
 {
     const QuietGdal quiet;
-    QString message;
     Team team;
-    if (!team.open(connection, false, &message)) {
-        if (error)
-            *error = message;
+    if (!team.open(connection, false, error))
         return false;
-    }
     if (!team.hasTables()) { // nobody pushed yet
         if (result)
             *result = TeamResult();
@@ -763,44 +693,22 @@ bool pullArchive(SurveyArchive& archive, const QString& connection, TeamResult* 
 
 namespace {
 
-template <typename Copy>
-bool withArchive(const QString& path, bool mustExist, Copy copy, QString* error)
-{
-    if (mustExist && !QFileInfo::exists(path)) {
-        if (error)
-            *error = QStringLiteral("There is no archive at %1").arg(path);
-        return false;
-    }
-    QString message;
-    const std::unique_ptr<SurveyArchive> archive = SurveyArchive::open(path, &message);
-    if (!archive) {
-        if (error)
-            *error = message;
-        return false;
-    }
-    return copy(*archive);
-}
-
-} // namespace
-
-namespace {
-
-// The database is asked first: the archive is not opened for one that fails.
+// The database is asked first: the archive is not opened, or made, for one
+// that fails.
 template <typename Copy>
 bool copyWithFile(const QString& archivePath, const QString& connection, bool push, Copy copy,
                   QString* error)
 {
     const QuietGdal quiet;
-    QString message;
-    {
-        Team team;
-        if (!team.open(connection, false, &message)) {
-            if (error)
-                *error = message;
-            return false;
-        }
+    if (!Team().open(connection, false, error))
+        return false;
+    if (push && !QFileInfo::exists(archivePath)) {
+        if (error)
+            *error = QStringLiteral("There is no archive at %1").arg(archivePath);
+        return false;
     }
-    return withArchive(archivePath, push, copy, error);
+    const std::unique_ptr<SurveyArchive> archive = SurveyArchive::open(archivePath, error);
+    return archive && copy(*archive);
 }
 
 } // namespace

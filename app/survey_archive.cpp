@@ -1,5 +1,7 @@
 #include "survey_archive.h"
 
+#include "gdal_rows.h"
+
 #include <orvisk_identity.h>
 
 #include <QCryptographicHash>
@@ -21,55 +23,26 @@
 
 namespace {
 
-constexpr double kUnknown = std::numeric_limits<double>::quiet_NaN();
+using gdal::Feature;
+using gdal::Rows;
 
-struct FeatureFree
+// Seconds since 1970 UTC of a date-time field, or -1 when it is null.
+qint64 timeOf(OGRFeature& feature, int field)
 {
-    void operator()(OGRFeature* f) const { OGRFeature::DestroyFeature(f); }
-};
-using Feature = std::unique_ptr<OGRFeature, FeatureFree>;
-
-// A layer that ExecuteSQL hands out, released to its dataset.
-class Query
-{
-public:
-    Query(GDALDataset* dataset, const QByteArray& sql)
-        : m_dataset(dataset), m_layer(dataset->ExecuteSQL(sql.constData(), nullptr, nullptr))
-    {
-    }
-    ~Query()
-    {
-        if (m_layer)
-            m_dataset->ReleaseResultSet(m_layer);
-    }
-    Query(const Query&) = delete;
-    Query& operator=(const Query&) = delete;
-    OGRLayer* layer() const { return m_layer; }
-    Feature next() { return Feature(m_layer ? m_layer->GetNextFeature() : nullptr); }
-
-private:
-    GDALDataset* m_dataset;
-    OGRLayer* m_layer;
-};
+    return gdal::utcSeconds(feature, field).value_or(-1);
+}
 
 QByteArray quoted(const QString& text)
 {
-    QByteArray bytes = text.toUtf8();
-    bytes.replace('\'', "''");
-    return '\'' + bytes + '\'';
+    return gdal::quoted(text.toUtf8());
 }
 
-// Days from 1970-01-01 of a proleptic Gregorian date, without a time-zone
-// lookup: the archive's times are UTC.
-int64_t daysFromCivil(int year, unsigned month, unsigned day)
+QString gdalMessage()
 {
-    year -= month <= 2;
-    const int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(year - era * 400);
-    const unsigned doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+    return gdal::lastMessage();
 }
+
+constexpr double kUnknown = std::numeric_limits<double>::quiet_NaN();
 
 void setTime(OGRFeature& feature, int field, qint64 seconds)
 {
@@ -86,22 +59,6 @@ void setTime(OGRFeature& feature, int field, const QDateTime& time)
         setTime(feature, field, time.toSecsSinceEpoch());
     else
         feature.SetFieldNull(field);
-}
-
-// Seconds since 1970 UTC of a date-time field, or -1 when it is null.
-qint64 timeOf(OGRFeature& feature, int field)
-{
-    if (field < 0 || !feature.IsFieldSetAndNotNull(field))
-        return -1;
-    int year, month, day, hour, minute, tz;
-    float second;
-    if (!feature.GetFieldAsDateTime(field, &year, &month, &day, &hour, &minute, &second, &tz))
-        return -1;
-    qint64 t = daysFromCivil(year, unsigned(month), unsigned(day)) * 86400 + hour * 3600 +
-               minute * 60 + qint64(std::lround(second));
-    if (tz > 1 && tz != 100) // a zone other than UTC: 15-minute steps from 100
-        t -= qint64(tz - 100) * 15 * 60;
-    return t;
 }
 
 QDateTime dateTimeOf(OGRFeature& feature, int field)
@@ -130,12 +87,6 @@ QString indicesText(const std::vector<uint32_t>& indices)
     for (uint32_t i : indices)
         parts << QString::number(i);
     return parts.join(QLatin1Char(' '));
-}
-
-QString gdalMessage()
-{
-    const char* message = CPLGetLastErrorMsg();
-    return message && *message ? QString::fromUtf8(message) : QStringLiteral("unknown error");
 }
 
 struct FieldSpec
@@ -247,13 +198,7 @@ bool SurveyArchive::fail(const QString& text)
 
 bool SurveyArchive::exec(const QByteArray& sql)
 {
-    CPLErrorReset();
-    OGRLayer* result = m_dataset->ExecuteSQL(sql.constData(), nullptr, nullptr);
-    if (result)
-        m_dataset->ReleaseResultSet(result);
-    if (CPLGetLastErrorType() >= CE_Failure)
-        return fail(gdalMessage());
-    return true;
+    return gdal::exec(m_dataset, sql) || fail(gdalMessage());
 }
 
 // Waits a little for another program that is writing, and keeps writes
@@ -432,11 +377,11 @@ bool SurveyArchive::findKnown(const std::vector<Arrival>& arrivals)
     for (const Arrival& a : arrivals)
         indices += (indices.isEmpty() ? "" : ",") + QByteArray::number(a.record->index);
     m_writing->known.clear();
-    Query known(m_dataset, "SELECT id, record_index, record_time, sha256 FROM records "
-                           "WHERE serial = " +
-                               quoted(QString::fromUtf8(m_writing->serial)) +
-                               " AND record_index IN (" + indices + ")");
-    if (!known.layer())
+    Rows known(m_dataset, "SELECT id, record_index, record_time, sha256 FROM records "
+                          "WHERE serial = " +
+                              quoted(QString::fromUtf8(m_writing->serial)) +
+                              " AND record_index IN (" + indices + ")");
+    if (!known.ok())
         return fail(gdalMessage());
     // The table's key column comes back as each row's FID, not as a field.
     while (Feature f = known.next())
@@ -674,8 +619,8 @@ constexpr char kPointColumns[] = "p.geom, p.time, p.altitude, p.dose_rate, p.cps
 
 bool SurveyArchive::readPoints(const QByteArray& sql, std::vector<SurveyPoint>& out)
 {
-    Query query(m_dataset, sql);
-    if (!query.layer())
+    Rows query(m_dataset, sql);
+    if (!query.ok())
         return fail(gdalMessage());
     while (Feature f = query.next()) {
         const auto* place = dynamic_cast<const OGRPoint*>(f->GetGeometryRef());
@@ -720,28 +665,28 @@ bool SurveyArchive::pointsWithin(double west, double south, double east, double 
         auto text = [](const QDateTime& t) {
             return t.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ")).toLatin1();
         };
-        return readPoints(QByteArray("SELECT ") + kPointColumns + " FROM points p WHERE p.time >= '" +
-                              text(from) + "' AND p.time < '" + text(to) + "' AND " + box +
-                              " ORDER BY p.time",
+        return readPoints(QByteArray("SELECT ") + kPointColumns +
+                              " FROM points p WHERE p.time >= '" + text(from) + "' AND p.time < '" +
+                              text(to) + "' AND " + box + " ORDER BY p.time",
                           out);
     }
     return readPoints(QByteArray("SELECT ") + kPointColumns +
                           " FROM points p WHERE p.id IN (SELECT id FROM rtree_points_geom WHERE "
                           "maxx >= " +
-                          QByteArray::number(west, 'g', 17) + " AND minx <= " +
-                          QByteArray::number(east, 'g', 17) + " AND maxy >= " +
-                          QByteArray::number(south, 'g', 17) + " AND miny <= " +
+                          QByteArray::number(west, 'g', 17) +
+                          " AND minx <= " + QByteArray::number(east, 'g', 17) +
+                          " AND maxy >= " + QByteArray::number(south, 'g', 17) + " AND miny <= " +
                           QByteArray::number(north, 'g', 17) + ") AND " + box + " ORDER BY p.time",
                       out);
 }
 
 bool SurveyArchive::records(qint64 download, std::vector<StoredRecord>& out)
 {
-    Query query(m_dataset, "SELECT r.record_index, r.record_time, r.sha256, r.bytes FROM "
-                           "download_records l JOIN records r ON r.id = l.record_id WHERE "
-                           "l.download_id = " +
-                               QByteArray::number(download) + " ORDER BY l.position");
-    if (!query.layer())
+    Rows query(m_dataset, "SELECT r.record_index, r.record_time, r.sha256, r.bytes FROM "
+                          "download_records l JOIN records r ON r.id = l.record_id WHERE "
+                          "l.download_id = " +
+                              QByteArray::number(download) + " ORDER BY l.position");
+    if (!query.ok())
         return fail(gdalMessage());
     while (Feature f = query.next()) {
         StoredRecord r;
@@ -795,11 +740,11 @@ qint64 SurveyArchive::importPoints(const QString& source, const QByteArray& file
         record.time = std::min(record.time, p.time);
     const QByteArray sha = QCryptographicHash::hash(fileBytes, QCryptographicHash::Sha256).toHex();
     {
-        Query same(m_dataset,
-                   "SELECT l.download_id FROM records r JOIN download_records l ON l.record_id = "
-                   "r.id JOIN downloads d ON d.id = l.download_id WHERE d.family = 'file' AND "
-                   "r.sha256 = " +
-                       quoted(QString::fromLatin1(sha)));
+        Rows same(m_dataset,
+                  "SELECT l.download_id FROM records r JOIN download_records l ON l.record_id = "
+                  "r.id JOIN downloads d ON d.id = l.download_id WHERE d.family = 'file' AND "
+                  "r.sha256 = " +
+                      quoted(QString::fromLatin1(sha)));
         if (Feature f = same.next()) {
             m_error = QStringLiteral("%1 is in the archive already, as download %2")
                           .arg(source)

@@ -1,5 +1,7 @@
 #include "survey_export.h"
 
+#include "gdal_rows.h"
+
 #include <whole_file.h>
 
 #include <QFile>
@@ -62,11 +64,6 @@ QString lastGdalError(const QString& what)
     const char* text = CPLGetLastErrorMsg();
     return text && *text ? what + QStringLiteral(": ") + QString::fromUtf8(text) : what;
 }
-
-struct DatasetCloser
-{
-    void operator()(GDALDataset* d) const { GDALClose(d); }
-};
 
 // Where the layer keeps each value. GPX and KML layers come with fields of
 // their own, so the indices are looked up by name after the fields are made.
@@ -217,8 +214,8 @@ bool exportSurvey(const QString& path, const std::vector<SurveyPoint>& points, Q
     if (!driver)
         return fail(QStringLiteral("GDAL has no %1 driver").arg(QLatin1String(format->driver)));
     MemoryFile file(format->suffix);
-    std::unique_ptr<GDALDataset, DatasetCloser> dataset(driver->Create(
-        file.name(), 0, 0, 0, GDT_Unknown, const_cast<char**>(format->datasetOptions)));
+    gdal::Dataset dataset(driver->Create(file.name(), 0, 0, 0, GDT_Unknown,
+                                         const_cast<char**>(format->datasetOptions)));
     if (!dataset)
         return fail(lastGdalError(QStringLiteral("%1: cannot be created").arg(path)));
 

@@ -1,5 +1,7 @@
 #include "survey_file.h"
 
+#include "gdal_rows.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QFileInfo>
@@ -35,11 +37,6 @@ public:
     ~QuietGdal() { CPLPopErrorHandler(); }
     QuietGdal(const QuietGdal&) = delete;
     QuietGdal& operator=(const QuietGdal&) = delete;
-};
-
-struct DatasetCloser
-{
-    void operator()(GDALDataset* d) const { GDALClose(d); }
 };
 
 // A field's name without case, spaces, underscores, hyphens or brackets, and
@@ -183,18 +180,7 @@ std::optional<qint64> secondsOf(OGRFeature& f, int field)
             t.setTimeSpec(Qt::UTC);
         return t.toSecsSinceEpoch();
     }
-    int y = 0, mo = 0, d = 0, h = 0, mi = 0, tz = 0;
-    float s = 0;
-    if (!f.GetFieldAsDateTime(field, &y, &mo, &d, &h, &mi, &s, &tz))
-        return std::nullopt;
-    const QDate date(y, mo, d);
-    if (!date.isValid() || !std::isfinite(s))
-        return std::nullopt;
-    qint64 seconds = QDateTime(date, QTime(0, 0), Qt::UTC).toSecsSinceEpoch() + h * 3600 + mi * 60 +
-                     qint64(std::floor(s));
-    if (tz > 1) // 100 is UTC, each step from it a quarter of an hour
-        seconds -= qint64(tz - 100) * 15 * 60;
-    return seconds;
+    return gdal::utcSeconds(f, field);
 }
 
 // What a feature carries besides its position.
@@ -310,7 +296,7 @@ std::optional<SurveyFile> readSurveyFile(const QString& path, QString* error)
                                       "Y_POSSIBLE_NAMES=Y,lat,latitude", nullptr};
     const bool csv =
         QFileInfo(path).suffix().compare(QLatin1String("csv"), Qt::CaseInsensitive) == 0;
-    std::unique_ptr<GDALDataset, DatasetCloser> dataset(GDALDataset::Open(
+    gdal::Dataset dataset(GDALDataset::Open(
         path.toUtf8().constData(), GDAL_OF_VECTOR | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR,
         nullptr, csv ? csvOptions : nullptr));
     if (!dataset) {
