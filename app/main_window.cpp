@@ -4,9 +4,11 @@
 #include "button_fit.h"
 #include "connect_dialog.h"
 #include "distance_dialog.h"
+#include "dose_chart.h"
 #include "download_dialog.h"
 #include "map_settings.h"
 #include "message_dialogs.h"
+#include "review_panel.h"
 #include "settings_dialog.h"
 #include "survey_download.h"
 #include "survey_export.h"
@@ -28,6 +30,7 @@
 #include <QIcon>
 #include <QProgressDialog>
 #include <QSettings>
+#include <QSplitter>
 
 #include <algorithm>
 #include <cmath>
@@ -42,6 +45,12 @@ void showError(QWidget* parent, const QString& text)
     ui::showCriticalMessage(parent, QStringLiteral("Error"), text);
 }
 
+bool sameLimits(const CheckLimits& a, const CheckLimits& b)
+{
+    return std::all_of(std::begin(checkLimitFields), std::end(checkLimitFields),
+                       [&](const CheckLimitField& field) { return field.get(a) == field.get(b); });
+}
+
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent)
@@ -51,6 +60,7 @@ MainWindow::MainWindow(QWidget* parent)
     ui->setupUi(this);
     ui->menuBar->hide();
 
+    BuildReviewArea();
     ConnectSignals();
     RestoreState();
     m17 = std::make_shared<M17Protocol>();
@@ -101,7 +111,22 @@ MainWindow::MainWindow(QWidget* parent)
     addAction(fitAction);
     auto* surveysAction = new QAction(QStringLiteral("Surveys..."), this);
     connect(surveysAction, &QAction::triggered, this, &MainWindow::OnBtnSurveysClicked);
+    // The review panel and the chart can go, to give the map the room.
+    auto* reviewAction = new QAction(QStringLiteral("Review panel"), this);
+    reviewAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    auto* chartAction = new QAction(QStringLiteral("Dose-rate chart"), this);
+    chartAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    for (auto [action, widget] : {std::pair{reviewAction, static_cast<QWidget*>(reviewPanel)},
+                                  std::pair{chartAction, static_cast<QWidget*>(doseChart)}}) {
+        action->setCheckable(true);
+        action->setChecked(!widget->isHidden());
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::toggled, widget, &QWidget::setVisible);
+        addAction(action);
+    }
     orvisk->addAction(fitAction);
+    orvisk->addAction(reviewAction);
+    orvisk->addAction(chartAction);
     orvisk->addAction(surveysAction);
     orvisk->addAction(openAction);
     orvisk->addAction(exportAction);
@@ -120,6 +145,87 @@ MainWindow::~MainWindow()
 TOrvisk* MainWindow::map() const
 {
     return ui->Orvisk;
+}
+
+// The map shares its frame with the review panel beside it and the chart
+// under both; splitters let the surveyor give each its room.
+void MainWindow::BuildReviewArea()
+{
+    TOrvisk* orvisk = ui->Orvisk;
+    besideMap = new QSplitter(Qt::Horizontal);
+    besideMap->setObjectName(QStringLiteral("besideMap"));
+    underMap = new QSplitter(Qt::Vertical);
+    underMap->setObjectName(QStringLiteral("underMap"));
+    delete ui->horizontalLayout_4->replaceWidget(orvisk, underMap);
+    reviewPanel = new ReviewPanel;
+    reviewPanel->setObjectName(QStringLiteral("reviewPanel"));
+    doseChart = new DoseChart;
+    doseChart->setObjectName(QStringLiteral("doseChart"));
+    besideMap->addWidget(orvisk);
+    besideMap->addWidget(reviewPanel);
+    besideMap->setStretchFactor(0, 1);
+    besideMap->setSizes({780, 330});
+    underMap->addWidget(besideMap);
+    underMap->addWidget(doseChart);
+    underMap->setStretchFactor(0, 1);
+    underMap->setSizes({500, 200});
+    for (QSplitter* splitter : {besideMap, underMap}) {
+        splitter->setChildrenCollapsible(false);
+    }
+
+    connect(reviewPanel, &ReviewPanel::shownChanged, this, &MainWindow::ShowShown);
+    connect(reviewPanel, &ReviewPanel::centreOn, this, [this](int index) {
+        ui->Orvisk->centreOnSurveyPoint(index);
+        ui->Orvisk->markSurveyPoint(index);
+    });
+    connect(doseChart, &DoseChart::rangeChosen, this, [this](uint32_t from, uint32_t to) {
+        reviewPanel->setRange(ReviewPanel::Range{from, to});
+    });
+    connect(doseChart, &DoseChart::rangeCleared, this,
+            [this] { reviewPanel->setRange(std::nullopt); });
+    connect(doseChart, &DoseChart::pointHovered, this, [this](int index) {
+        ui->Orvisk->markSurveyPoint(index);
+        if (index >= 0 && std::size_t(index) < surveyPoints.size())
+            ShowPoint(surveyPoints[std::size_t(index)]);
+    });
+    connect(ui->Orvisk, &TOrvisk::surveyPointHovered, doseChart, &DoseChart::markPoint);
+}
+
+// What the review panel shows goes to the map and the chart.
+void MainWindow::ShowShown()
+{
+    const bool checkChosen = reviewPanel->chosenCheck() != ReviewPanel::kAllPoints;
+    ui->Orvisk->setTrackShown(reviewPanel->shown());
+    doseChart->setRange(reviewPanel->range());
+    if (checkChosen)
+        ui->Orvisk->fitTrack(); // a check's points may lie anywhere
+}
+
+// Checks every point of the survey against the limits in Settings, and
+// hands the result to the map, the panel and the chart.
+void MainWindow::ReviewSurvey()
+{
+    CheckLimits limits = MapSettings::load().checks;
+    // Without any satellite count or HDOP (a file that has none) those
+    // checks would flag every point.
+    if (std::none_of(surveyPoints.begin(), surveyPoints.end(),
+                     [](const SurveyPoint& p) { return p.satellites > 0 || p.hdop10 > 0; })) {
+        limits.minSatellites = 0;
+        limits.maxHdop = 1e9;
+    }
+    std::vector<uint16_t> flags = checkSurvey(surveyPoints, recordSpans, limits);
+    std::vector<int> recordOf;
+    if (!recordSpans.empty()) {
+        recordOf.assign(surveyPoints.size(), -1);
+        for (std::size_t r = 0; r < recordSpans.size(); ++r)
+            for (std::size_t i = recordSpans[r].first;
+                 i < recordSpans[r].first + recordSpans[r].count && i < recordOf.size(); ++i)
+                recordOf[i] = int(r);
+    }
+    ui->Orvisk->setTrackFlags(flags);
+    doseChart->setGapSeconds(limits.offGapSeconds);
+    doseChart->setSurvey(surveyPoints, flags);
+    reviewPanel->setSurvey(&surveyPoints, std::move(flags), std::move(recordOf), limits);
 }
 
 void MainWindow::ConnectSignals()
@@ -147,6 +253,10 @@ void MainWindow::SaveState()
     settings.setValue(QStringLiteral("ConnectionString"), connString);
     settings.setValue(QStringLiteral("LastDays"), lastDaysValue);
     settings.setValue(QStringLiteral("trackR"), trackR);
+    settings.setValue(QStringLiteral("ReviewSplitter"), besideMap->saveState());
+    settings.setValue(QStringLiteral("ChartSplitter"), underMap->saveState());
+    settings.setValue(QStringLiteral("ReviewShown"), !reviewPanel->isHidden());
+    settings.setValue(QStringLiteral("ChartShown"), !doseChart->isHidden());
 }
 
 void MainWindow::RestoreState()
@@ -160,6 +270,10 @@ void MainWindow::RestoreState()
     trackR = settings.value(QStringLiteral("trackR"), QVariant()).toInt();
     restoreGeometry(geometry);
     restoreState(state, 0);
+    besideMap->restoreState(settings.value(QStringLiteral("ReviewSplitter")).toByteArray());
+    underMap->restoreState(settings.value(QStringLiteral("ChartSplitter")).toByteArray());
+    reviewPanel->setVisible(settings.value(QStringLiteral("ReviewShown"), true).toBool());
+    doseChart->setVisible(settings.value(QStringLiteral("ChartShown"), true).toBool());
 }
 
 void MainWindow::OnBtnDeviceClicked()
@@ -265,6 +379,7 @@ void MainWindow::OnBtnDownloadClicked()
             std::fflush(stdout);
             orvisk->clearTrack();
             surveyPoints.clear();
+            recordSpans.clear();
             archived = startedDownload(run, dev->connString());
             writer = archiveWriter(archived);
             return !progress.wasCanceled();
@@ -275,6 +390,7 @@ void MainWindow::OnBtnDownloadClicked()
                     writer->add(i, *record);
                 std::printf("%d %d\n", daysBefore(record->time), lastDaysValue);
                 orvisk->addTrackPoints(record->points);
+                recordSpans.push_back({surveyPoints.size(), record->points.size(), record->time});
                 surveyPoints.insert(surveyPoints.end(), record->points.begin(),
                                     record->points.end());
             }
@@ -292,6 +408,7 @@ void MainWindow::OnBtnDownloadClicked()
     }
     progress.setValue(100);
     QCoreApplication::processEvents();
+    ReviewSurvey();
     orvisk->createScene(trackR);
     orvisk->fitTrack();
     QString archiveProblem = writer ? QString() : lastArchiveProblem;
@@ -374,12 +491,15 @@ void MainWindow::OnBtnSurveysClicked()
     if (dialog.exec() != QDialog::Accepted)
         return;
     std::vector<SurveyPoint> points;
-    for (qint64 id : dialog.chosen())
-        if (!opened->points(id, points)) {
+    std::vector<RecordSpan> records;
+    for (qint64 id : dialog.chosen()) {
+        const std::size_t offset = points.size();
+        if (!opened->points(id, points) || !opened->recordSpans(id, offset, records)) {
             showError(this, opened->lastError());
             return;
         }
-    ShowSurvey(std::move(points));
+    }
+    ShowSurvey(std::move(points), std::move(records));
     std::printf("Opened %zu points of %zu downloads from the archive.\n", surveyPoints.size(),
                 dialog.chosen().size());
     std::fflush(stdout);
@@ -397,7 +517,7 @@ void MainWindow::OpenFile()
         return;
     }
     const bool noDoseRate = !file->orviskExport && file->doseRateField.isEmpty();
-    ShowSurvey(std::move(file->points));
+    ShowSurvey(std::move(file->points), {});
     std::printf("Opened %zu points from %s%s\n", surveyPoints.size(), path.toUtf8().constData(),
                 noDoseRate ? " (no dose-rate field found)" : "");
     std::fflush(stdout);
@@ -405,12 +525,14 @@ void MainWindow::OpenFile()
 
 // Points from the archive or a file take the place of the last download's,
 // and the view fits them.
-void MainWindow::ShowSurvey(std::vector<SurveyPoint> points)
+void MainWindow::ShowSurvey(std::vector<SurveyPoint> points, std::vector<RecordSpan> records)
 {
     TOrvisk* orvisk = ui->Orvisk;
     orvisk->clearTrack();
     surveyPoints = std::move(points);
+    recordSpans = std::move(records);
     orvisk->addTrackPoints(surveyPoints);
+    ReviewSurvey();
     orvisk->createScene(trackR);
     orvisk->fitTrack();
 }
@@ -421,16 +543,42 @@ void MainWindow::ExportSurvey()
         showError(this, QStringLiteral("Nothing to export: download a survey first."));
         return;
     }
-    const QString path =
-        ui::chooseSaveFile(this, QStringLiteral("Export survey"), surveyExportFilter());
+    // What is shown is what goes: the panel's choice of points, saying so.
+    const bool filtered = reviewPanel->filtered();
+    std::vector<SurveyPoint> chosen;
+    std::vector<uint16_t> chosenFlags;
+    const std::vector<char>& shown = reviewPanel->shown();
+    const std::vector<uint16_t>& flags = reviewPanel->flags();
+    for (std::size_t i = 0; filtered && i < surveyPoints.size(); ++i)
+        if (shown[i]) {
+            chosen.push_back(surveyPoints[i]);
+            chosenFlags.push_back(flags[i]);
+        }
+    const std::vector<SurveyPoint>& points = filtered ? chosen : surveyPoints;
+    const std::vector<uint16_t>& pointFlags = filtered ? chosenFlags : flags;
+    const QString only = filtered ? QStringLiteral("only the %1 of %2 points shown: %3")
+                                        .arg(points.size())
+                                        .arg(surveyPoints.size())
+                                        .arg(reviewPanel->filterText())
+                                  : QString();
+    if (points.empty()) {
+        showError(this, QStringLiteral("Nothing to export: no point is shown."));
+        return;
+    }
+    const QString path = ui::chooseSaveFile(
+        this,
+        filtered ? QStringLiteral("Export survey (%1)").arg(only) : QStringLiteral("Export survey"),
+        surveyExportFilter());
     if (path.isEmpty())
         return;
     QString error;
-    if (!exportSurvey(path, surveyPoints, &error)) {
+    if (!exportSurvey(path, points, &error,
+                      pointFlags.size() == points.size() ? &pointFlags : nullptr)) {
         showError(this, error);
         return;
     }
-    std::printf("Exported %zu points to %s\n", surveyPoints.size(), path.toUtf8().constData());
+    std::printf("Exported %zu points to %s%s\n", points.size(), path.toUtf8().constData(),
+                filtered ? qPrintable(QStringLiteral(" (") + only + QLatin1Char(')')) : "");
     std::fflush(stdout);
 }
 
@@ -438,6 +586,7 @@ void MainWindow::OnBtnSettingsClicked()
 {
     MapSettings stored = MapSettings::load();
     SettingsDialog dialog(mapFolder, float(trackR), stored.thresholds, stored.colors, this);
+    dialog.setCheckLimits(stored.checks);
     QSettings current;
     dialog.setArchive(current.value(QStringLiteral("archive")).toString(),
                       SurveyArchive::dataFolderPath());
@@ -448,12 +597,16 @@ void MainWindow::OnBtnSettingsClicked()
     QSettings().setValue(QStringLiteral("trackR"), trackR);
     stored.thresholds = dialog.thresholdValues();
     stored.colors = dialog.chosenColors();
+    const bool newLimits = !sameLimits(stored.checks, dialog.checkLimits());
+    stored.checks = dialog.checkLimits();
     if (dialog.mapSource() != mapFolder) {
         mapFolder = dialog.mapSource();
         stored.folder = mapFolder;
         ui->Orvisk->loadMapFolder(mapFolder);
     }
     stored.save();
+    if (newLimits)
+        ReviewSurvey();
     QSettings settings;
     for (const auto& [key, value] : {std::pair{"archive", dialog.archivePath()},
                                      std::pair{"teamDatabase", dialog.teamDatabase()}}) {

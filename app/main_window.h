@@ -2,6 +2,7 @@
 // connection status and the map.
 #pragma once
 
+#include <survey_checks.h>
 #include <survey_point.h>
 
 #include <QMainWindow>
@@ -11,6 +12,9 @@
 #include <vector>
 
 class ArchiveWriter;
+class DoseChart;
+class QSplitter;
+class ReviewPanel;
 class ConnectDialog;
 class SurveyArchive;
 struct DownloadInfo;
@@ -41,6 +45,10 @@ public:
     // The points of the last download, newest record first, or of what was
     // opened from the archive or a file.
     const std::vector<SurveyPoint>& survey() const { return surveyPoints; }
+    // Where each record's points lie in survey() (empty: not known).
+    const std::vector<RecordSpan>& surveyRecords() const { return recordSpans; }
+    ReviewPanel* review() const { return reviewPanel; }
+    DoseChart* chart() const { return doseChart; }
 
 private slots:
     void OnBtnDeviceClicked();
@@ -71,7 +79,10 @@ private:
     void ShowMeasurement();
     SurveyArchive* openArchive();
     std::unique_ptr<ArchiveWriter> archiveWriter(DownloadInfo& info);
-    void ShowSurvey(std::vector<SurveyPoint> points);
+    void ShowSurvey(std::vector<SurveyPoint> points, std::vector<RecordSpan> records);
+    void ReviewSurvey();
+    void BuildReviewArea();
+    void ShowShown();
 
     Ui_MainWindow* ui;
     std::shared_ptr<MXXSeeker> seeker;
@@ -85,6 +96,11 @@ private:
     int status = 0;
     QString mapFolder;
     std::vector<SurveyPoint> surveyPoints;
+    std::vector<RecordSpan> recordSpans;
+    ReviewPanel* reviewPanel = nullptr;
+    DoseChart* doseChart = nullptr;
+    QSplitter* besideMap = nullptr;     // the map and the review panel
+    QSplitter* underMap = nullptr;      // those and the chart
     SurveyDownload* download = nullptr; // while one runs: closing the window stops it
     std::unique_ptr<SurveyArchive> archive;
     QString lastArchiveProblem;

@@ -701,6 +701,25 @@ bool SurveyArchive::records(qint64 download, std::vector<StoredRecord>& out)
     return true;
 }
 
+bool SurveyArchive::recordSpans(qint64 download, std::size_t offset, std::vector<RecordSpan>& out)
+{
+    Rows query(m_dataset, "SELECT r.record_time, (SELECT COUNT(*) FROM points p WHERE p.record_id "
+                          "= l.record_id) FROM download_records l JOIN records r ON r.id = "
+                          "l.record_id WHERE l.download_id = " +
+                              QByteArray::number(download) + " ORDER BY l.position");
+    if (!query.ok())
+        return fail(gdalMessage());
+    while (Feature f = query.next()) {
+        RecordSpan span;
+        span.time = uint32_t(std::max<qint64>(dateTimeOf(*f, 0).toSecsSinceEpoch(), 0));
+        span.first = offset;
+        span.count = std::size_t(f->GetFieldAsInteger64(1));
+        offset += span.count;
+        out.push_back(span);
+    }
+    return true;
+}
+
 bool SurveyArchive::remove(qint64 download)
 {
     if (!this->download(download))

@@ -22,6 +22,7 @@
 // link to it.
 #pragma once
 
+#include <survey_checks.h>
 #include <survey_point.h>
 #include <survey_record.h>
 
@@ -118,6 +119,9 @@ public:
         QByteArray sha256, bytes;
     };
     bool records(qint64 download, std::vector<StoredRecord>& out);
+    // Where each record's points lie among points() of the download, with
+    // the record's time, appended to `out` with `first` counted from `offset`.
+    bool recordSpans(qint64 download, std::size_t offset, std::vector<RecordSpan>& out);
     // Removes the download; its records and points go when no other
     // download links to them.
     bool remove(qint64 download);

@@ -70,10 +70,11 @@ QString lastGdalError(const QString& what)
 struct Fields
 {
     int time = -1, altitude = -1, doseRate = -1, cps = -1;
-    int name = -1; // KML's placemark name: the time, for Google Earth's list
+    int name = -1;  // KML's placemark name: the time, for Google Earth's list
+    int flags = -1; // the names of the checks a point failed, when asked for
 };
 
-bool createFields(OGRLayer* layer, const Format& format, Fields& fields)
+bool createFields(OGRLayer* layer, const Format& format, Fields& fields, bool withFlags)
 {
     OGRFieldDefn time("time", format.textTime ? OFTString : OFTDateTime);
     OGRFieldDefn altitude(format.altitudeField, OFTReal);
@@ -88,6 +89,14 @@ bool createFields(OGRLayer* layer, const Format& format, Fields& fields)
     fields.doseRate = defn->GetFieldIndex("dose_rate");
     fields.cps = defn->GetFieldIndex("cps");
     fields.name = defn->GetFieldIndex("Name");
+    if (withFlags) {
+        OGRFieldDefn flags("flags", OFTString);
+        if (layer->CreateField(&flags) != OGRERR_NONE)
+            return false;
+        fields.flags = defn->GetFieldIndex("flags");
+        if (fields.flags < 0)
+            return false;
+    }
     return fields.time >= 0 && fields.altitude >= 0 && fields.doseRate >= 0 && fields.cps >= 0;
 }
 
@@ -192,8 +201,10 @@ bool surveyExportKnows(const QString& path)
     return path == QLatin1String("-") || formatOf(QFileInfo(path).suffix()) != nullptr;
 }
 
-bool exportSurvey(const QString& path, const std::vector<SurveyPoint>& points, QString* error)
+bool exportSurvey(const QString& path, const std::vector<SurveyPoint>& points, QString* error,
+                  const std::vector<uint16_t>* flags)
 {
+    Q_ASSERT(!flags || flags->size() == points.size());
     auto fail = [error](const QString& text) {
         if (error)
             *error = text;
@@ -225,15 +236,17 @@ bool exportSurvey(const QString& path, const std::vector<SurveyPoint>& points, Q
     OGRLayer* layer =
         dataset->CreateLayer("survey", &wgs84, wkbPoint, const_cast<char**>(format->layerOptions));
     Fields fields;
-    if (!layer || !createFields(layer, *format, fields))
+    if (!layer || !createFields(layer, *format, fields, flags != nullptr))
         return fail(lastGdalError(QStringLiteral("%1: the point layer cannot be made").arg(path)));
 
     // One transaction: GeoPackage writes a row at a time otherwise.
     const bool transaction = dataset->StartTransaction() == OGRERR_NONE;
     OGRFeature feature(layer->GetLayerDefn());
     OGRPoint point;
-    for (const SurveyPoint& p : points) {
-        fillFeature(feature, point, fields, p, *format);
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        fillFeature(feature, point, fields, points[i], *format);
+        if (flags)
+            feature.SetField(fields.flags, flagNames((*flags)[i]).c_str());
         feature.SetFID(OGRNullFID);
         if (layer->CreateFeature(&feature) != OGRERR_NONE) {
             if (transaction)

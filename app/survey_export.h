@@ -4,11 +4,13 @@
 // GPX, .kml KML, .csv CSV.
 //
 // Every point carries its time (UTC), altitude (m), dose rate (uSv/h) and
-// counts per second; unknown values are left empty. GPX names the altitude
+// counts per second; unknown values are left empty. With the points' flags,
+// a text field "flags" names the checks each point failed (empty: none). GPX names the altitude
 // "ele" and keeps the dose rate and counts in its extensions; CSV gives the
 // position as columns X (longitude) and Y (latitude).
 #pragma once
 
+#include <survey_checks.h>
 #include <survey_point.h>
 
 #include <QString>
@@ -28,4 +30,5 @@ bool surveyExportKnows(const QString& path);
 // The file is written whole or not at all: a file of that name is replaced
 // only by a complete export, a folder never. "-" writes CSV to standard
 // output.
-bool exportSurvey(const QString& path, const std::vector<SurveyPoint>& points, QString* error);
+bool exportSurvey(const QString& path, const std::vector<SurveyPoint>& points, QString* error,
+                  const std::vector<uint16_t>* flags = nullptr);

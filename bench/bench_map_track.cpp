@@ -6,6 +6,7 @@
 // frames after the first, whose time is given apart); and
 // "map scene: ratio <x>": createScene over adding the same points. Lines
 // marked '#' give the times behind the ratios.
+#include "dense_walk.h"
 #include "orvisk.h"
 
 #include <QApplication>
@@ -21,34 +22,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int pointCount = 600000;
 constexpr int trackRadius = 3;
 constexpr int frames = 15;
 
 double seconds(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// A dense survey: transects 5 pixels apart over the whole image, walked one
-// pixel a point with some GPS jitter, in geographic coordinates.
-std::vector<QPointF> surveyPositions(const TOrvisk& map, QSize image)
-{
-    std::vector<QPointF> positions;
-    positions.reserve(pointCount);
-    unsigned seed = 12345;
-    auto jitter = [&seed] {
-        seed = seed * 1103515245u + 12345u;
-        return ((seed >> 16) % 1000) / 1000.0 - 0.5;
-    };
-    for (int i = 0; i < pointCount; ++i) {
-        const int line = (i / image.width()) % (image.height() / 5);
-        const int step = i % image.width();
-        const double x = line % 2 ? image.width() - 1 - step : step;
-        const double y = line * 5.0;
-        positions.push_back(*map.sceneToGeo(QPointF(x + jitter(), y + 2 * jitter())));
-    }
-    return positions;
 }
 
 // Mean time of painting the view, panning `pan` pixels to the right before
@@ -108,7 +87,7 @@ int main(int argc, char* argv[])
 
     const QSize image =
         static_cast<QGraphicsView&>(view).scene()->itemsBoundingRect().size().toSize();
-    const std::vector<QPointF> positions = surveyPositions(view, image);
+    const std::vector<QPointF> positions = denseWalk(view, image);
     auto start = Clock::now();
     for (const QPointF& p : positions)
         view.addTrackPoint(p.x(), p.y());
@@ -136,7 +115,7 @@ int main(int argc, char* argv[])
 
     std::printf("# %d points, radius %d, %d added: adding %.1f ms, createScene %.2f ms, "
                 "first frame at full extent %.2f ms\n",
-                pointCount, trackRadius, view.getTrackLen(), adding * 1e3, building * 1e3,
+                kDenseWalkPoints, trackRadius, view.getTrackLen(), adding * 1e3, building * 1e3,
                 firstFrame * 1e3);
     std::printf("# first frame after a zoom step at full extent: %.2f ms\n", zoomFrame * 1e3);
     std::printf("# frame full: map alone %.2f ms, with track %.2f ms\n", mapAlone.full * 1e3,

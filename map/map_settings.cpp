@@ -12,7 +12,18 @@ const QString folderKey = QStringLiteral("MapFolder");
 const QString thresholdsKey = QStringLiteral("Thresholds");
 const QString colorsKey = QStringLiteral("Colors");
 
+const QString checksGroup = QStringLiteral("Checks");
+
 } // namespace
+
+const CheckLimitField checkLimitFields[5] = {
+    {"maxHdop", "HDOP at most", 0.1, 99.9, false, &CheckLimits::maxHdop, nullptr},
+    {"minSatellites", "Satellites at least", 0, 32, true, nullptr, &CheckLimits::minSatellites},
+    {"maxSpeed", "Speed at most, m/s", 0.1, 1000, false, &CheckLimits::maxSpeed, nullptr},
+    {"warmUpSeconds", "Warm-up, s", 0, 3600, true, nullptr, &CheckLimits::warmUpSeconds},
+    {"offGapSeconds", "Switched off after, s", 1, 604800, true, nullptr,
+     &CheckLimits::offGapSeconds},
+};
 
 QString MapSettings::defaultFolder()
 {
@@ -33,7 +44,7 @@ QList<QColor> MapSettings::defaultColors()
 MapSettings MapSettings::load()
 {
     QSettings settings;
-    MapSettings result{defaultFolder(), defaultThresholds(), defaultColors()};
+    MapSettings result{defaultFolder(), defaultThresholds(), defaultColors(), CheckLimits()};
 
     const QString folder = settings.value(folderKey).toString();
     if (!folder.isEmpty())
@@ -58,6 +69,17 @@ MapSettings MapSettings::load()
             colors.append(color);
     if (colors.size() == steps && colorNames.size() == steps)
         result.colors = colors;
+
+    // Each limit on its own: a damaged one takes its default.
+    settings.beginGroup(checksGroup);
+    for (const CheckLimitField& field : checkLimitFields) {
+        bool ok = false;
+        const double value = settings.value(QLatin1String(field.key)).toDouble(&ok);
+        if (ok && value >= field.low && value <= field.high &&
+            (!field.whole || value == std::floor(value)))
+            field.set(result.checks, value);
+    }
+    settings.endGroup();
     return result;
 }
 
@@ -73,4 +95,8 @@ void MapSettings::save() const
     for (const QColor& color : colors)
         colorNames << color.name(QColor::HexArgb);
     settings.setValue(colorsKey, colorNames);
+    settings.beginGroup(checksGroup);
+    for (const CheckLimitField& field : checkLimitFields)
+        settings.setValue(QLatin1String(field.key), field.get(checks));
+    settings.endGroup();
 }

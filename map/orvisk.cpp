@@ -187,6 +187,11 @@ void TOrvisk::clearTrack()
 {
     track.clear();
     trackValues.clear();
+    trackSources.clear();
+    surveySize = 0;
+    surveyFlags.clear();
+    surveyShown.clear();
+    marked = -1;
 }
 
 void TOrvisk::addTrackPoint(double latitude, double longitude)
@@ -204,27 +209,109 @@ void TOrvisk::addTrackPoint(const SurveyPoint& point)
 
 void TOrvisk::addTrackPoints(const std::vector<SurveyPoint>& points)
 {
+    std::vector<int> sources(points.size());
+    for (int& source : sources)
+        source = surveySize++;
+    placePoints(points.data(), points.size(), sources.data());
+}
+
+void TOrvisk::placePoints(const SurveyPoint* points, std::size_t count, const int* sources)
+{
     if (!hasProjections())
         return;
-    std::vector<double> x(points.size()), y(points.size());
-    for (std::size_t i = 0; i < points.size(); ++i) {
+    std::vector<double> x(count), y(count);
+    for (std::size_t i = 0; i < count; ++i) {
         x[i] = points[i].longitude * radiansPerDegree;
         y[i] = points[i].latitude * radiansPerDegree;
     }
-    proj::transformAll(*latLongProj, *userProj, x.data(), y.data(), points.size());
-    for (std::size_t i = 0; i < points.size(); ++i) {
+    proj::transformAll(*latLongProj, *userProj, x.data(), y.data(), count);
+    for (std::size_t i = 0; i < count; ++i) {
         auto column = truncatedPixel((x[i] - mapOrigin.x()) / pixelSize.x());
         auto row = truncatedPixel((y[i] - mapOrigin.y()) / pixelSize.y());
         if (column && row) {
             track.append(QPointF(*column, *row));
             trackValues.append(points[i]);
+            trackSources.append(sources[i]);
         }
     }
+}
+
+void TOrvisk::setTrackFlags(std::vector<uint16_t> flags)
+{
+    surveyFlags = std::move(flags);
+    applyTrackLook();
+}
+
+void TOrvisk::setTrackShown(std::vector<char> shown)
+{
+    surveyShown = std::move(shown);
+    applyTrackLook();
+}
+
+// The survey's flags and choice of points, by track index for the item.
+void TOrvisk::applyTrackLook()
+{
+    if (!trackLayer || trackLayer->points().size() != track.size())
+        return;
+    auto byTrack = [this](const auto& bySurvey) {
+        using Value = typename std::decay_t<decltype(bySurvey)>::value_type;
+        QVector<Value> out;
+        if (bySurvey.empty())
+            return out;
+        out.resize(track.size());
+        for (int i = 0; i < track.size(); ++i) {
+            const auto source = std::size_t(trackSources[i]);
+            out[i] = source < bySurvey.size() ? bySurvey[source] : Value{};
+        }
+        return out;
+    };
+    trackLayer->setFlags(byTrack(surveyFlags));
+    trackLayer->setShown(byTrack(surveyShown));
+}
+
+int TOrvisk::trackIndexOf(int surveyIndex) const
+{
+    // Sources rise with the track index: a binary search finds it.
+    auto at = std::lower_bound(trackSources.begin(), trackSources.end(), surveyIndex);
+    return at != trackSources.end() && *at == surveyIndex ? int(at - trackSources.begin()) : -1;
+}
+
+void TOrvisk::markSurveyPoint(int surveyIndex)
+{
+    marked = surveyIndex;
+    updateMarkItem();
+}
+
+void TOrvisk::updateMarkItem()
+{
+    delete std::exchange(markItem, nullptr);
+    const int index = trackIndexOf(marked);
+    if (index < 0)
+        return;
+    QPen pen(Qt::black, 2);
+    pen.setCosmetic(true);
+    auto* ring = scene.addEllipse(QRectF(-9, -9, 18, 18), pen, Qt::NoBrush);
+    auto* inner = new QGraphicsEllipseItem(QRectF(-7, -7, 14, 14), ring);
+    QPen light(Qt::white, 2);
+    light.setCosmetic(true);
+    inner->setPen(light);
+    ring->setFlag(QGraphicsItem::ItemIgnoresTransformations);
+    ring->setPos(track[index]);
+    ring->setZValue(3);
+    markItem = ring;
+}
+
+void TOrvisk::centreOnSurveyPoint(int surveyIndex)
+{
+    const int index = trackIndexOf(surveyIndex);
+    if (index >= 0)
+        centerExactly(track[index]);
 }
 
 void TOrvisk::createScene(int radius)
 {
     measureItems.clear(); // deleted with the scene's other items
+    markItem = nullptr;
     scene.clear();
     QGraphicsPixmapItem* map = scene.addPixmap(mapPixmap);
     map->setPos(0, 0);
@@ -234,11 +321,14 @@ void TOrvisk::createScene(int radius)
     // One item for the whole track; it keeps its own copy of the points, so
     // clearTrack leaves the drawn circles until the next rebuild.
     trackLayer = new TrackItem(track, trackValues, radius, doseSteps);
+    trackLayer->setReadable(true);
+    applyTrackLook();
     scene.addItem(trackLayer);
     inspected = -1;
     doseLegend->setVisible(!track.isEmpty());
     placeLegend();
     updateMeasureItems();
+    updateMarkItem();
 }
 
 void TOrvisk::setDoseScale(const DoseScale& newScale)
@@ -265,7 +355,7 @@ int TOrvisk::trackPointAt(QPointF scenePos) const
         return -1;
     const qreal zoom = std::abs(transform().m11());
     const qreal tolerance = zoom > 0 ? hitPixels / zoom : 0;
-    return trackLayer->pointAt(scenePos, tolerance);
+    return trackLayer->pointAt(scenePos, tolerance, zoom);
 }
 
 void TOrvisk::inspect(QPoint viewportPos)
@@ -281,12 +371,16 @@ void TOrvisk::inspect(QPoint viewportPos)
         if (index != inspected)
             QToolTip::showText(viewport()->mapToGlobal(viewportPos), survey_text::details(point),
                                viewport());
+        if (index != inspected)
+            emit surveyPointHovered(trackSources[index]);
         inspected = index;
         emit pointInspected(point);
         return;
     }
-    if (inspected >= 0)
+    if (inspected >= 0) {
         QToolTip::hideText();
+        emit surveyPointHovered(-1);
+    }
     inspected = -1;
     if (std::optional<QPointF> geo = sceneToGeo(scenePos))
         emit cursorMoved(geo->x(), geo->y());
@@ -309,8 +403,9 @@ void TOrvisk::loadMapFolder(const QString& folder)
     userProj = std::move(*projection);
 
     const QVector<SurveyPoint> points = std::exchange(trackValues, {});
+    const QVector<int> sources = std::exchange(trackSources, {});
     track.clear();
-    addTrackPoints(std::vector<SurveyPoint>(points.begin(), points.end()));
+    placePoints(points.constData(), std::size_t(points.size()), sources.constData());
     clearMeasurement();
 }
 
@@ -370,14 +465,22 @@ void TOrvisk::centerExactly(QPointF scenePos)
 
 void TOrvisk::fitTrack()
 {
-    if (track.isEmpty())
-        return;
     // Not QRectF's union: it skips rectangles without area, as a point is.
-    QPointF low = track.first(), high = low;
-    for (const QPointF& p : track) {
-        low = QPointF(std::min(low.x(), p.x()), std::min(low.y(), p.y()));
-        high = QPointF(std::max(high.x(), p.x()), std::max(high.y(), p.y()));
+    std::optional<QPointF> low, high;
+    for (int i = 0; i < track.size(); ++i) {
+        if (trackLayer && trackLayer->points().size() == track.size() && !trackLayer->isShown(i))
+            continue;
+        const QPointF& p = track[i];
+        low = low ? QPointF(std::min(low->x(), p.x()), std::min(low->y(), p.y())) : p;
+        high = high ? QPointF(std::max(high->x(), p.x()), std::max(high->y(), p.y())) : p;
     }
+    if (!low)
+        return;
+    fitArea(*low, *high);
+}
+
+void TOrvisk::fitArea(QPointF low, QPointF high)
+{
     const QSizeF extent(high.x() - low.x(), high.y() - low.y());
     const QSize view = viewport()->size();
     if (extent.width() > 0 || extent.height() > 0) {

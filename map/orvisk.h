@@ -52,9 +52,24 @@ public:
     void addTrackPoint(const SurveyPoint& point);
     // The same for many points, converted in one go.
     void addTrackPoints(const std::vector<SurveyPoint>& points);
+    // Every point added since clearTrack has a survey index, counted from 0 in
+    // the order added; a point the map cannot place keeps its index unused.
+    // The survey index of each point of getTrack().
+    const QVector<int>& getTrackSources() const { return trackSources; }
+    // The flags of the survey's points by survey index (empty: all good), and
+    // which of them are shown (non-zero; empty: all). Both hold through
+    // createScene and another map.
+    void setTrackFlags(std::vector<uint16_t> flags);
+    void setTrackShown(std::vector<char> shown);
+    // Marks one survey point with a ring that keeps its size on the screen;
+    // -1 takes the mark away.
+    void markSurveyPoint(int surveyIndex);
+    int markedSurveyPoint() const { return marked; }
+    // Centres the view on a survey point at the current zoom.
+    void centreOnSurveyPoint(int surveyIndex);
     int getTrackLen() const { return track.size(); }
     void createScene(int radius);
-    // Zooms and centres so that the whole track shows, with a margin; a
+    // Zooms and centres so that the whole shown track shows, with a margin; a
     // single point is centred at the current zoom.
     void fitTrack();
     // Loads "map.png", "map.pgw" and "map.ppr" from `folder`, places the track
@@ -76,8 +91,8 @@ public:
     const DoseScale& doseScale() const { return doseSteps; }
     DoseLegend* legend() const { return doseLegend; }
 
-    // The index (in trackItem()) of the point whose marker is under a scene
-    // position at the current zoom, or -1.
+    // The index (in trackItem()) of the shown point whose marker is under a
+    // scene position at the current zoom, or -1.
     int trackPointAt(QPointF scenePos) const;
 
     // Zoom: "ScaleFactor" in group "Map", with the view centre beside it.
@@ -104,6 +119,8 @@ public:
 signals:
     // The mouse is over the marker of `point`.
     void pointInspected(const SurveyPoint& point);
+    // The survey index of the point under the mouse, -1 when it leaves it.
+    void surveyPointHovered(int surveyIndex);
     // The mouse is over the map away from every marker, at this place.
     void cursorMoved(double latitude, double longitude);
     void pointPicked(QPointF scenePos);
@@ -127,6 +144,11 @@ private:
     void centerExactly(QPointF scenePos);
     void placeLegend();
     void inspect(QPoint viewportPos);
+    void placePoints(const SurveyPoint* points, std::size_t count, const int* sources);
+    void applyTrackLook();
+    void fitArea(QPointF low, QPointF high);
+    int trackIndexOf(int surveyIndex) const;
+    void updateMarkItem();
 
     QGraphicsScene scene;
     QPointF mapOrigin;
@@ -142,6 +164,12 @@ private:
     // Every point of `track` with its values (and position, so another map
     // can place it).
     QVector<SurveyPoint> trackValues;
+    QVector<int> trackSources;
+    int surveySize = 0; // survey indices handed out since clearTrack
+    std::vector<uint16_t> surveyFlags;
+    std::vector<char> surveyShown;
+    int marked = -1;
+    QGraphicsItem* markItem = nullptr;
     TrackItem* trackLayer = nullptr;
     DoseScale doseSteps;
     DoseLegend* doseLegend = nullptr;

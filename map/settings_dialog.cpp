@@ -1,10 +1,13 @@
 #include "settings_dialog.h"
 
+#include "map_settings.h"
 #include "message_dialogs.h"
 #include "ui_settings_dialog.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
 #include <QLocale>
 
 #include <cmath>
@@ -67,6 +70,28 @@ SettingsDialog::SettingsDialog(QString mapFolder, float trackRadius, QList<float
     }
     ui->edit_map->setText(this->mapFolder);
     ui->edit_radius->setText(QString::number(double(this->trackRadius), 'g', 6));
+
+    // The checks' limits, in two rows between the files and the colour steps.
+    auto* checks = new QGroupBox(tr("Checks: points beyond these are flagged"), this);
+    auto* grid = new QGridLayout(checks);
+    for (int n = 0; n < int(std::size(checkLimitFields)); ++n) {
+        const CheckLimitField& field = checkLimitFields[n];
+        auto* edit = new QLineEdit(checks);
+        edit->setObjectName(QStringLiteral("edit_") + QLatin1String(field.key));
+        edit->setMaximumWidth(90);
+        grid->addWidget(new QLabel(tr(field.label), checks), n / 3, 2 * (n % 3), Qt::AlignRight);
+        grid->addWidget(edit, n / 3, 2 * (n % 3) + 1);
+        limitEdits.append(edit);
+    }
+    static_cast<QBoxLayout*>(layout())->insertWidget(layout()->count() - 1, checks);
+    setCheckLimits(CheckLimits());
+}
+
+void SettingsDialog::setCheckLimits(const CheckLimits& limits)
+{
+    acceptedLimits = limits;
+    for (int n = 0; n < limitEdits.size(); ++n)
+        limitEdits[n]->setText(QString::number(checkLimitFields[n].get(limits), 'g', 6));
 }
 
 SettingsDialog::~SettingsDialog()
@@ -184,8 +209,24 @@ bool SettingsDialog::checkInput()
             tr("Map source must be a folder holding map.png, map.pgw and map.ppr."));
         return false;
     }
+    CheckLimits limits;
+    for (int n = 0; n < limitEdits.size(); ++n) {
+        const CheckLimitField& field = checkLimitFields[n];
+        const std::optional<double> value = parseNumber(limitEdits[n]->text());
+        if (!value || *value < field.low || *value > field.high ||
+            (field.whole && *value != std::floor(*value))) {
+            ui::showCriticalMessage(tr("%1 must be a%2 number from %3 to %4.")
+                                        .arg(tr(field.label))
+                                        .arg(field.whole ? tr(" whole") : QString())
+                                        .arg(field.low)
+                                        .arg(field.high));
+            return false;
+        }
+        field.set(limits, *value);
+    }
     acceptedRadius = *radius;
     acceptedThresholds = values;
+    acceptedLimits = limits;
     return true;
 }
 

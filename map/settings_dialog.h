@@ -2,12 +2,15 @@
 // colour scale. The dialog checks what was typed; the caller applies it.
 #pragma once
 
+#include <survey_checks.h>
+
 #include <QColor>
 #include <QDialog>
 #include <QList>
 #include <QString>
 
 class QLabel;
+class QLineEdit;
 class Ui_SettingsDialog;
 
 class SettingsDialog : public QDialog
@@ -36,6 +39,9 @@ public:
     QString archivePath() const;
     void setTeamDatabase(const QString& connection);
     QString teamDatabase() const;
+    // The limits of the survey checks.
+    void setCheckLimits(const CheckLimits& limits);
+    CheckLimits checkLimits() const { return acceptedLimits; }
 
 private slots:
     void on_btn_map_clicked();
@@ -60,4 +66,6 @@ private:
     QList<QColor> shownColors;
     double acceptedRadius = 0;
     QList<float> acceptedThresholds;
+    CheckLimits acceptedLimits;
+    QList<QLineEdit*> limitEdits;
 };

@@ -41,12 +41,13 @@ struct Grid
     QVector<int> order;     // point indices sorted by cell
 };
 
-// One circle as the device pixels the toolkit itself paints for it, kept as
-// one span per row (the circle is convex and drawn in one colour), for each
-// quarter-pixel offset of the point.
+// One marker as the device pixels the toolkit itself paints for it, kept as
+// runs of one colour per row, for each quarter-pixel offset of the point.
+enum Slot { kFill, kDark }; // the point's colour, or the outline's
 struct Span
 {
     int dy, x0, x1;
+    Slot slot;
 };
 struct Stamp
 {
@@ -54,13 +55,19 @@ struct Stamp
     int top = 0, bottom = 0, left = 0, right = 0; // extent around the point's pixel
 };
 constexpr int phases = 4; // placeOf divides by shifting
+enum Kind { kGood, kFlagged, kKinds };
 struct Stamps
 {
     qreal scaleX = 0;
     qreal scaleY = 0;
-    Stamp byPhase[phases * phases];
-    bool built[phases * phases] = {};
+    Stamp byPhase[kKinds][phases * phases];
+    bool built[kKinds][phases * phases] = {};
 };
+// Outlines of readable markers: dark enough over any map, and not a colour
+// of the dose-rate steps.
+const QRgb darkColour = qRgb(24, 24, 24);
+constexpr qreal outlinePixels = 1.5;
+constexpr qreal ringPixels = 2.5;
 
 // Device pixels of the track, drawn for one zoom and kept while it lasts.
 struct Tiles
@@ -91,9 +98,13 @@ struct TrackItem::Impl
     void setScale(const DoseScale& scale);
     QRgb colourOf(int index) const;
     QVector<int> pointsIn(const QRectF& rect) const;
-    int pointAt(QPointF scenePos, qreal tolerance) const;
+    QVector<int> shownIn(const QRectF& rect) const;
+    bool isShown(int index) const { return shown.isEmpty() || shown[index]; }
+    Kind kindOf(int index) const { return flags.isEmpty() || !flags[index] ? kGood : kFlagged; }
+    qreal radiusAt(qreal zoom) const;
+    int pointAt(QPointF scenePos, qreal tolerance, qreal zoom) const;
     QRectF markerRect() const;
-    const Stamp& stampFor(int phaseX, int phaseY);
+    const Stamp& stampFor(Kind kind, int phaseX, int phaseY);
     void renderTiles(QVector<NewTile>& pending);
     void paintEach(QPainter* painter, const QVector<int>& indices) const;
     void paint(QPainter* painter, const QStyleOptionGraphicsItem* option);
@@ -104,6 +115,9 @@ struct TrackItem::Impl
     QColor markerColour;
     DoseScale doseScale;
     QVector<QRgb> pointColours; // empty: all unknown
+    QVector<uint16_t> flags;    // empty: all good
+    QVector<char> shown;        // empty: all shown
+    bool readable = false;
     QRectF bounds;
     Grid grid;
     Stamps stamps;
@@ -219,6 +233,64 @@ void TrackItem::Impl::setScale(const DoseScale& scale)
     tiles.cache.clear();
 }
 
+void TrackItem::setReadable(bool readable)
+{
+    d->readable = readable;
+    d->stamps = Stamps{};
+    d->tiles.cache.clear();
+    update();
+}
+
+bool TrackItem::readable() const
+{
+    return d->readable;
+}
+
+void TrackItem::setFlags(QVector<uint16_t> flags)
+{
+    Q_ASSERT(flags.isEmpty() || flags.size() == d->trackPoints.size());
+    d->flags = std::move(flags);
+    d->tiles.cache.clear();
+    update();
+}
+
+uint16_t TrackItem::flags(int index) const
+{
+    return d->flags.isEmpty() ? 0 : d->flags[index];
+}
+
+void TrackItem::setShown(QVector<char> shown)
+{
+    Q_ASSERT(shown.isEmpty() || shown.size() == d->trackPoints.size());
+    d->shown = std::move(shown);
+    d->tiles.cache.clear();
+    update();
+}
+
+bool TrackItem::isShown(int index) const
+{
+    return d->isShown(index);
+}
+
+int TrackItem::shownCount() const
+{
+    if (d->shown.isEmpty())
+        return d->trackPoints.size();
+    return int(std::count_if(d->shown.begin(), d->shown.end(), [](char on) { return on != 0; }));
+}
+
+qreal TrackItem::radiusAt(qreal zoom) const
+{
+    return d->radiusAt(zoom);
+}
+
+qreal TrackItem::Impl::radiusAt(qreal zoom) const
+{
+    if (!readable || !(zoom > 0))
+        return markerRadius;
+    return std::max(markerRadius, kMinimumPixels / 2 / zoom);
+}
+
 void TrackItem::Impl::buildGrid()
 {
     const int count = trackPoints.size();
@@ -306,19 +378,30 @@ QVector<int> TrackItem::Impl::pointsIn(const QRectF& rect) const
     return result;
 }
 
-int TrackItem::pointAt(QPointF scenePos, qreal tolerance) const
+QVector<int> TrackItem::Impl::shownIn(const QRectF& rect) const
 {
-    return d->pointAt(scenePos, tolerance);
+    QVector<int> result = pointsIn(rect);
+    if (!shown.isEmpty())
+        result.erase(
+            std::remove_if(result.begin(), result.end(), [this](int i) { return !shown[i]; }),
+            result.end());
+    return result;
 }
 
-int TrackItem::Impl::pointAt(QPointF scenePos, qreal tolerance) const
+int TrackItem::pointAt(QPointF scenePos, qreal tolerance, qreal zoom) const
+{
+    return d->pointAt(scenePos, tolerance, zoom);
+}
+
+int TrackItem::Impl::pointAt(QPointF scenePos, qreal tolerance, qreal zoom) const
 {
     if (trackPoints.isEmpty() || !std::isfinite(scenePos.x()) || !std::isfinite(scenePos.y()))
         return -1;
     // A circle covers its outline too; a dot covers only its own place. The
     // toolkit paints a little beyond the outline, so a marker is also found
     // from within `tolerance` of its edge.
-    const qreal cover = markerRadius > 0 ? markerRadius + penReach : 0;
+    const qreal radius = radiusAt(zoom);
+    const qreal cover = radius > 0 ? radius + penReach : 0;
     const qreal reach = cover + std::max<qreal>(tolerance, 0);
     const QRectF& e = grid.extent;
     const qreal left = std::max(scenePos.x() - reach, e.left());
@@ -339,6 +422,8 @@ int TrackItem::Impl::pointAt(QPointF scenePos, qreal tolerance) const
         const int* begin = grid.order.constData() + grid.cellStart[row * grid.columns + c0];
         const int* end = grid.order.constData() + grid.cellStart[row * grid.columns + c1 + 1];
         for (const int* i = begin; i != end; ++i) {
+            if (!isShown(*i))
+                continue;
             const QPointF d = trackPoints[*i] - scenePos;
             const qreal d2 = d.x() * d.x() + d.y() * d.y();
             // Later points are drawn over earlier ones.
@@ -353,7 +438,7 @@ int TrackItem::Impl::pointAt(QPointF scenePos, qreal tolerance) const
     return onTop >= 0 ? onTop : nearest;
 }
 
-const Stamp& TrackItem::Impl::stampFor(int phaseX, int phaseY)
+const Stamp& TrackItem::Impl::stampFor(Kind kind, int phaseX, int phaseY)
 {
     if (stamps.scaleX != tiles.scaleX || stamps.scaleY != tiles.scaleY) {
         stamps = Stamps{};
@@ -361,49 +446,70 @@ const Stamp& TrackItem::Impl::stampFor(int phaseX, int phaseY)
         stamps.scaleY = tiles.scaleY;
     }
     const int phase = phaseY * phases + phaseX;
-    Stamp& stamp = stamps.byPhase[phase];
-    if (stamps.built[phase])
+    Stamp& stamp = stamps.byPhase[kind][phase];
+    if (stamps.built[kind][phase])
         return stamp;
-    stamps.built[phase] = true;
+    stamps.built[kind][phase] = true;
     QVector<Span>& spans = stamp.spans;
-    if (markerRadius == 0) {
-        spans.append({0, 0, 0}); // a dot: one device pixel at any zoom
+    if (markerRadius == 0 && !readable) {
+        spans.append({0, 0, 0, kFill}); // a dot: one device pixel at any zoom
         return stamp;
     }
 
+    // Below the minimum a readable marker keeps its size on the screen.
+    const qreal minimum = readable ? kMinimumPixels / 2 : 0;
+    const bool atMinimum = markerRadius * std::min(stamps.scaleX, stamps.scaleY) < minimum;
     const int side =
         int(std::ceil((2 * (markerRadius + penReach)) * std::max(stamps.scaleX, stamps.scaleY))) +
-        4;
+        int(std::ceil(2 * (minimum + ringPixels))) + 4;
     const int origin = side / 2;
     QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
     image.fill(0);
     {
+        // Stand-in colours tell the fill from the outline.
+        const QColor fill(0, 0, 255), dark(255, 0, 0);
         QPainter painter(&image);
         painter.setRenderHints(QPainter::RenderHints());
-        painter.setTransform(QTransform(stamps.scaleX, 0, 0, stamps.scaleY,
-                                        origin + qreal(phaseX) / phases,
-                                        origin + qreal(phaseY) / phases));
-        painter.setPen(QPen(markerColour));
-        painter.setBrush(QBrush(markerColour));
-        painter.drawEllipse(markerRect());
+        const QPointF at(origin + qreal(phaseX) / phases, origin + qreal(phaseY) / phases);
+        QRectF rect = markerRect();
+        if (atMinimum) {
+            painter.setTransform(QTransform::fromTranslate(at.x(), at.y()));
+            rect = QRectF(-minimum, -minimum, 2 * minimum, 2 * minimum);
+        } else {
+            painter.setTransform(QTransform(stamps.scaleX, 0, 0, stamps.scaleY, at.x(), at.y()));
+        }
+        if (!readable) {
+            painter.setPen(QPen(fill));
+            painter.setBrush(QBrush(fill));
+        } else {
+            QPen outline(dark, kind == kGood ? outlinePixels : ringPixels);
+            outline.setCosmetic(true);
+            painter.setPen(outline);
+            painter.setBrush(kind == kGood ? QBrush(fill) : QBrush());
+        }
+        painter.drawEllipse(rect);
     }
     // Outlines thinner than a pixel come out faint; a stamp is all or nothing.
     auto drawn = [](QRgb pixel) { return qAlpha(pixel) >= 128; };
+    auto slotOf = [](QRgb pixel) { return qRed(pixel) > qBlue(pixel) ? kDark : kFill; };
     for (int y = 0; y < side; ++y) {
         const QRgb* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        int x0 = 0;
-        while (x0 < side && !drawn(line[x0]))
-            ++x0;
-        if (x0 == side)
-            continue;
-        int x1 = side - 1;
-        while (!drawn(line[x1]))
-            --x1;
-        spans.append({y - origin, x0 - origin, x1 - origin});
+        for (int x = 0; x < side;) {
+            if (!drawn(line[x])) {
+                ++x;
+                continue;
+            }
+            const Slot slot = slotOf(line[x]);
+            int x1 = x;
+            while (x1 + 1 < side && drawn(line[x1 + 1]) && slotOf(line[x1 + 1]) == slot)
+                ++x1;
+            spans.append({y - origin, x - origin, x1 - origin, slot});
+            x = x1 + 1;
+        }
     }
     // Zoomed far out a circle is smaller than a pixel; each point still shows.
     if (spans.isEmpty())
-        spans.append({0, 0, 0});
+        spans.append({0, 0, 0, readable ? kDark : kFill});
     for (const Span& span : spans) {
         stamp.top = std::min(stamp.top, span.dy);
         stamp.bottom = std::max(stamp.bottom, span.dy);
@@ -415,20 +521,31 @@ const Stamp& TrackItem::Impl::stampFor(int phaseX, int phaseY)
 
 void TrackItem::Impl::paintEach(QPainter* painter, const QVector<int>& indices) const
 {
-    const QRectF marker = markerRect();
+    const qreal zoom = std::sqrt(std::abs(painter->worldTransform().determinant()));
+    const qreal radius = radiusAt(zoom);
+    const QRectF marker(-radius, -radius, 2 * radius, 2 * radius);
     QRgb current = 0;
-    bool first = true;
+    int currentKind = -1;
     for (int i : indices) {
         const QRgb colour = colourOf(i);
-        if (first || colour != current) {
+        const Kind kind = kindOf(i);
+        if (currentKind < 0 || colour != current || kind != currentKind) {
             const QColor c = QColor::fromRgba(colour);
-            // A dot is one device pixel: a cosmetic pen of width 1.
-            painter->setPen(markerRadius > 0 ? QPen(c) : QPen(c, 0));
-            painter->setBrush(markerRadius > 0 ? QBrush(c) : QBrush());
+            if (readable) {
+                QPen outline(QColor::fromRgb(darkColour),
+                             kind == kGood ? outlinePixels : ringPixels);
+                outline.setCosmetic(true);
+                painter->setPen(outline);
+                painter->setBrush(kind == kGood ? QBrush(c) : QBrush());
+            } else {
+                // A dot is one device pixel: a cosmetic pen of width 1.
+                painter->setPen(radius > 0 ? QPen(c) : QPen(c, 0));
+                painter->setBrush(radius > 0 ? QBrush(c) : QBrush());
+            }
             current = colour;
-            first = false;
+            currentKind = kind;
         }
-        if (markerRadius > 0)
+        if (radius > 0)
             painter->drawEllipse(marker.translated(trackPoints[i]));
         else
             painter->drawPoint(trackPoints[i]);
@@ -456,12 +573,13 @@ void TrackItem::Impl::renderTiles(QVector<NewTile>& pending)
         return slot[(row - r0) * columns + column - c0];
     };
 
-    const qreal reach = markerRadius + penReach;
+    const qreal reach = radiusAt(std::min(tiles.scaleX, tiles.scaleY)) + penReach +
+                        (readable ? ringPixels / std::min(tiles.scaleX, tiles.scaleY) : 0);
     const QRectF area(QPointF((c0 * tileSize - tiles.offset.x()) / tiles.scaleX,
                               (r0 * tileSize - tiles.offset.y()) / tiles.scaleY),
                       QPointF(((c1 + 1) * tileSize - tiles.offset.x()) / tiles.scaleX,
                               ((r1 + 1) * tileSize - tiles.offset.y()) / tiles.scaleY));
-    const QVector<int> indices = pointsIn(area.adjusted(-reach, -reach, reach, reach));
+    const QVector<int> indices = shownIn(area.adjusted(-reach, -reach, reach, reach));
     if (indices.isEmpty())
         return;
 
@@ -505,10 +623,10 @@ void TrackItem::Impl::renderTiles(QVector<NewTile>& pending)
                            tile.column * tileSize] != i)
                 continue;
         }
-        const Stamp& circle = stampFor(place.phaseX, place.phaseY);
+        const Stamp& circle = stampFor(kindOf(i), place.phaseX, place.phaseY);
         if (circle.spans.isEmpty())
             continue;
-        const QRgb colour = colourOf(i);
+        const QRgb colours[] = {colourOf(i), darkColour}; // by slot
         // A circle near a tile's edge reaches into its neighbours.
         for (int row = tileOf(place.y + circle.top); row <= tileOf(place.y + circle.bottom);
              ++row) {
@@ -533,7 +651,7 @@ void TrackItem::Impl::renderTiles(QVector<NewTile>& pending)
                     if (x0 > x1)
                         continue;
                     QRgb* line = tile.bits + y * tileSize;
-                    std::fill(line + x0, line + x1 + 1, colour);
+                    std::fill(line + x0, line + x1 + 1, colours[span.slot]);
                 }
             }
         }
@@ -557,12 +675,13 @@ void TrackItem::Impl::paint(QPainter* painter, const QStyleOptionGraphicsItem* o
         visible &= option->exposedRect;
     if (painter->hasClipping())
         visible &= painter->clipBoundingRect();
-    const qreal reach = markerRadius + penReach;
+    const qreal scaleX = world.m11() * ratio, scaleY = world.m22() * ratio;
+    const qreal zoom = std::sqrt(std::abs(world.determinant())) * ratio;
+    const qreal reach = radiusAt(zoom) + penReach + (readable && zoom > 0 ? ringPixels / zoom : 0);
     visible.adjust(-reach, -reach, reach, reach);
-    if (!visible.intersects(bounds))
+    if (!visible.intersects(bounds.adjusted(-reach, -reach, reach, reach)))
         return;
 
-    const qreal scaleX = world.m11() * ratio, scaleY = world.m22() * ratio;
     const bool axisAligned = world.type() <= QTransform::TxScale && scaleX > 0 && scaleY > 0;
     // Tiles count device pixels from the scene origin in quarters, as ints.
     const QRectF fromOrigin = QTransform::fromScale(scaleX, scaleY).mapRect(visible);
@@ -572,7 +691,7 @@ void TrackItem::Impl::paint(QPainter* painter, const QStyleOptionGraphicsItem* o
                            1e9;
     if (!axisAligned || !countable || painter->testRenderHint(QPainter::Antialiasing) ||
         (markerRadius > 0 && 2 * reach * std::max(scaleX, scaleY) > maxStampSize)) {
-        paintEach(painter, pointsIn(visible));
+        paintEach(painter, shownIn(visible));
         return;
     }
 

@@ -20,6 +20,7 @@ public:
     // Points in scene (map pixel) coordinates; each gets a circle of `radius`
     // map pixels centred on it, or a single device pixel at radius 0. A
     // negative radius counts as 0. Without `values` every point is unknown.
+    // The plain look; setReadable gives the map's.
     TrackItem(QVector<QPointF> points, qreal radius, QGraphicsItem* parent = nullptr);
     TrackItem(QVector<QPointF> points, QVector<SurveyPoint> values, qreal radius,
               const DoseScale& scale, QGraphicsItem* parent = nullptr);
@@ -44,12 +45,32 @@ public:
     void setScale(const DoseScale& scale);
     QColor colourAt(int index) const;
 
-    // Indices of the points that lie in `rect` (edges included), in track order.
+    // Readable over a map at any zoom: no marker is less than
+    // kMinimumPixels device pixels across, and each has a dark outline.
+    static constexpr qreal kMinimumPixels = 6;
+    void setReadable(bool readable);
+    bool readable() const;
+
+    // Flags of each point (0: good); a flagged point is drawn as a hollow
+    // ring, so that it cannot pass for a measured colour. Empty: all good.
+    void setFlags(QVector<uint16_t> flags);
+    uint16_t flags(int index) const;
+    // Which points are drawn (non-zero: shown); empty: all of them.
+    void setShown(QVector<char> shown);
+    bool isShown(int index) const;
+    int shownCount() const;
+
+    // Indices of the points that lie in `rect` (edges included), in track
+    // order, shown or not.
     QVector<int> pointsIn(const QRectF& rect) const;
-    // The point whose marker is under `scenePos`: the top one of the markers
-    // covering it, else the one whose edge is nearest, within `tolerance`
-    // scene units; -1 for none. Looks only at the grid cells around the position.
-    int pointAt(QPointF scenePos, qreal tolerance) const;
+    // The radius of a marker in scene units at `zoom` device pixels per scene
+    // unit (0: whatever the zoom), the minimum of a readable one included.
+    qreal radiusAt(qreal zoom) const;
+    // The shown point whose marker is under `scenePos` at `zoom`: the top one
+    // of the markers covering it, else the one whose edge is nearest, within
+    // `tolerance` scene units; -1 for none. Looks only at the grid cells
+    // around the position.
+    int pointAt(QPointF scenePos, qreal tolerance, qreal zoom = 0) const;
 
 private:
     // The points with their grid index, colours and drawn tiles.

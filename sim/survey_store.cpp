@@ -454,7 +454,8 @@ Bytes SurveyStore::encode(const SurveyRecord& record)
 
 bool SurveyStore::is_hostile_kind(const std::string& kind)
 {
-    return kind == "cut" || kind == "count" || kind == "positions";
+    return kind == "cut" || kind == "count" || kind == "positions" || kind == "clock" ||
+           kind == "jump" || kind == "poorfix" || kind == "zero";
 }
 
 SurveyStore SurveyStore::with_hostile(const std::vector<std::string>& kinds) const
@@ -464,7 +465,7 @@ SurveyStore SurveyStore::with_hostile(const std::vector<std::string>& kinds) con
     for (const std::string& kind : kinds) {
         if (!is_hostile_kind(kind))
             throw std::invalid_argument("unknown hostile record '" + kind +
-                                        "' (cut, count, positions)");
+                                        "' (cut, count, positions, clock, jump, poorfix, zero)");
         if (newest == out.records_.rend())
             break;
         SurveyRecord& r = *newest++;
@@ -473,6 +474,30 @@ SurveyStore SurveyStore::with_hostile(const std::vector<std::string>& kinds) con
             r.cut = 100;
         } else if (kind == "count") {
             r.claimed_points = 61;
+        } else if (kind == "clock") {
+            // A receiver that lost its time for a moment: an hour back.
+            if (r.points.size() > 2)
+                r.points[r.points.size() / 2].time -= 3600;
+        } else if (kind == "jump") {
+            // A fix two kilometres off its neighbours, a second later.
+            for (std::size_t i = r.points.size() / 2; i < r.points.size(); ++i)
+                if (r.points[i].fix) {
+                    r.points[i].latitude += 0.018;
+                    break;
+                }
+        } else if (kind == "poorfix") {
+            for (std::size_t i = 0, n = 0; i < r.points.size() && n < 10; ++i)
+                if (r.points[i].fix) {
+                    r.points[i].hdop10 = 99;
+                    r.points[i].satellites = 3;
+                    ++n;
+                }
+        } else if (kind == "zero") {
+            // A receiver that reports a fix at 0,0.
+            for (std::size_t i = 0; i < r.points.size() && i < 3; ++i) {
+                r.points[i].fix = true;
+                r.points[i].latitude = r.points[i].longitude = 0;
+            }
         } else {
             const double inf = std::numeric_limits<double>::infinity();
             const double nan = std::numeric_limits<double>::quiet_NaN();

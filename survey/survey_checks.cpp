@@ -133,3 +133,19 @@ std::vector<std::size_t> countFlags(const std::vector<uint16_t>& flags)
             counts[std::size_t(bit)] += f & 1u;
     return counts;
 }
+
+const char* const kSurveyFlagNames[kSurveyFlagCount] = {
+    "no_fix", "hdop", "satellites", "time", "speed", "dose_rate", "warm_up",
+};
+
+std::string flagNames(uint16_t flags)
+{
+    std::string names;
+    for (int bit = 0; bit < kSurveyFlagCount; ++bit)
+        if (flags & (1u << bit)) {
+            if (!names.empty())
+                names += ' ';
+            names += kSurveyFlagNames[bit];
+        }
+    return names;
+}

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 enum SurveyFlag : uint16_t {
@@ -19,6 +20,8 @@ enum SurveyFlag : uint16_t {
     kFlagWarmUp = 1u << 6,     // the first seconds after the instrument was switched on
 };
 constexpr int kSurveyFlagCount = 7;
+// Each flag's name in files, by bit number.
+extern const char* const kSurveyFlagNames[kSurveyFlagCount];
 
 // The thresholds, with defaults for a surveyor on foot.
 struct CheckLimits
@@ -50,3 +53,6 @@ std::vector<uint16_t> checkSurvey(const std::vector<SurveyPoint>& points,
 
 // How many points each check flagged, by the flag's bit number.
 std::vector<std::size_t> countFlags(const std::vector<uint16_t>& flags);
+
+// The names of a point's flags, separated by spaces; empty for a good point.
+std::string flagNames(uint16_t flags);

@@ -426,8 +426,8 @@ private slots:
         QStringList menu;
         for (const QAction* action : w.map()->actions())
             menu << action->text();
-        QCOMPARE(menu,
-                 QStringList({"Fit survey", "Surveys...", "Open file...", "Export survey..."}));
+        QCOMPARE(menu, QStringList({"Fit survey", "Review panel", "Dose-rate chart", "Surveys...",
+                                    "Open file...", "Export survey..."}));
         ui::setSaveFileChooser({});
     }
 

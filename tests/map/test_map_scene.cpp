@@ -2,6 +2,8 @@
 #include "orvisk.h"
 #include "track_item.h"
 
+#include <survey_checks.h>
+
 #include <QGraphicsEllipseItem>
 #include <QGraphicsPixmapItem>
 #include <QPainter>
@@ -105,6 +107,7 @@ private slots:
     void mapItemThenTrackItem();
     void trackLooksLikeOneCirclePerPoint();
     void farPointCloseUp();
+    void readableMarkersAtAnyZoom();
     void pointsInAnAreaInTrackOrder();
     void rebuildingAndClearing();
     void pointOutsideTheImageExtendsTheScene();
@@ -175,13 +178,16 @@ void TestMapScene::mapItemThenTrackItem()
     QCOMPARE(shown.pixel(centre), qRgb(255, 0, 0));
     QCOMPARE(shown.pixel(map->mapFromScene(QPointF(30, 25))), QColor(Qt::darkGreen).rgb());
 
-    // Radius 0: zero-size markers, still one per point, each a red pixel.
+    // Radius 0: zero-size markers, still one per point, which the map draws
+    // at the least size a surveyor sees: a few pixels each, not one.
     map->createScene(0);
     QCOMPARE(map->trackItem()->markerRect(), QRectF(0, 0, 0, 0));
     QCOMPARE(map->trackItem()->points().size(), 3);
     const QImage dotted = map->viewport()->grab().toImage();
-    QCOMPARE(dotted.pixel(map->mapFromScene(QPointF(20, 20))), qRgb(255, 0, 0));
-    QCOMPARE(redPixels(dotted), 2);
+    const QPoint at = map->mapFromScene(QPointF(20, 20));
+    for (QPoint near : {at, at + QPoint(1, 0), at + QPoint(0, 1), at - QPoint(1, 1)})
+        QCOMPARE(dotted.pixel(near), qRgb(255, 0, 0));
+    QVERIFY(redPixels(dotted) >= 2 * 9 && redPixels(dotted) <= 2 * 36);
 }
 
 void TestMapScene::trackLooksLikeOneCirclePerPoint()
@@ -266,6 +272,68 @@ void TestMapScene::farPointCloseUp()
     const QImage expected = render(ellipses(points, 1), source, QSize(200, 200));
     QVERIFY(redPixels(expected) > 1000);
     QCOMPARE(differingPixels(drawn, expected), 0);
+}
+
+void TestMapScene::readableMarkersAtAnyZoom()
+{
+    // Far apart, so that each marker stands alone at every zoom below.
+    const QVector<QPointF> points = {QPointF(1000, 1000), QPointF(9000, 1000), QPointF(5000, 5000)};
+    QVector<SurveyPoint> values(points.size());
+    for (SurveyPoint& v : values)
+        v.doseRate = 0.05; // below the first step: the background colour
+    const QRgb fill = DoseScale::backgroundColour().rgb();
+    const qreal minimum = TrackItem::kMinimumPixels;
+    auto item = [&](qreal radius) {
+        auto* track = new TrackItem(points, values, radius, DoseScale());
+        track->setReadable(true);
+        return track;
+    };
+    // The drawn width through a marker's middle row, and its middle pixel.
+    auto across = [](const QImage& image, QPointF at) {
+        const int y = int(at.y()), x = int(at.x());
+        int left = x, right = x;
+        while (left > 0 && image.pixel(left - 1, y) != qRgb(255, 255, 255))
+            --left;
+        while (right + 1 < image.width() && image.pixel(right + 1, y) != qRgb(255, 255, 255))
+            ++right;
+        return std::pair{right - left + 1, image.pixel(x, y)};
+    };
+    struct Case
+    {
+        qreal radius, zoom;
+        qreal width; // expected across, in device pixels
+    };
+    for (const Case& c : {Case{0, 0.01, minimum}, Case{2, 0.001, minimum}, Case{0, 1, minimum},
+                          Case{0, 1000, minimum}, Case{4, 10, 80}, Case{1, 1, minimum}}) {
+        const QSize size(200, 200);
+        const QRectF source(5000 - 100 / c.zoom, 5000 - 100 / c.zoom, 200 / c.zoom, 200 / c.zoom);
+        const QImage drawn = render(item(c.radius), source, size);
+        const auto [width, middle] = across(drawn, QPointF(100.5, 100.5));
+        QVERIFY2(width >= c.width && width <= c.width + 4,
+                 qPrintable(QStringLiteral("radius %1 zoom %2: %3 pixels across")
+                                .arg(c.radius)
+                                .arg(c.zoom)
+                                .arg(width)));
+        QCOMPARE(middle, fill);
+    }
+
+    // Flagged: a hollow ring; hidden: not drawn, and not found under the mouse.
+    TrackItem* track = item(0);
+    track->setFlags({0, 0, kFlagSpeed});
+    track->setShown({0, 1, 1});
+    QCOMPARE(track->shownCount(), 2);
+    const QRectF source(0, 0, 10000, 10000);
+    QCOMPARE(track->pointAt(QPointF(1000, 1000), 0, 0.02), -1);
+    QCOMPARE(track->pointAt(QPointF(9000 + 2.5 / 0.02, 1000), 0, 0.02), 1);
+    QCOMPARE(track->pointAt(QPointF(9000 + 2.5 / 0.02, 1000), 0, 0), -1); // no minimum
+    const QImage drawn = render(track, source, QSize(200, 200));
+    QCOMPARE(drawn.pixel(20, 20), qRgb(255, 255, 255));         // hidden
+    QCOMPARE(across(drawn, QPointF(180.5, 20.5)).second, fill); // good: filled
+    QCOMPARE(drawn.pixel(100, 100), qRgb(255, 255, 255));       // flagged: hollow
+    int dark = 0;
+    for (int x = 92; x <= 108; ++x)
+        dark += qGray(drawn.pixel(x, 100)) < 64;
+    QVERIFY(dark >= 2); // its ring on both sides
 }
 
 void TestMapScene::pointsInAnAreaInTrackOrder()

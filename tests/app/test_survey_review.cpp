@@ -1,0 +1,253 @@
+// The review of a survey in the window: the checks' flags on a download with
+// planted flaws, a check or a time range choosing what the map, the
+// statistics and the export hold, and the panel and chart kept or hidden.
+#include "dose_chart.h"
+#include "download_dialog.h"
+#include "main_window.h"
+#include "message_dialogs.h"
+#include "orvisk.h"
+#include "review_panel.h"
+#include "sim_session.h"
+#include "survey_file.h"
+#include "track_item.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+sim::SimOptions flawedOptions()
+{
+    sim::SimOptions o = session::loopback_options();
+    o.records = 40;
+    o.epoch = 0;
+    // The newest record loses its clock once, the next jumps, the third has
+    // a poor fix for ten points, the fourth three fixes at 0,0.
+    o.hostile = {"clock", "jump", "poorfix", "zero"};
+    return o;
+}
+
+void answerPeriodDialog()
+{
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer] {
+        auto* dialog = qobject_cast<DownloadDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        dialog->findChild<QRadioButton*>("radioButton")->setChecked(true);
+        dialog->findChild<QPushButton*>("btn_start")->click();
+    });
+    timer->start();
+}
+
+QStringList checkLines(MainWindow& w)
+{
+    QStringList lines;
+    auto* list = w.findChild<QListWidget*>("reviewChecks");
+    for (int row = 0; row < list->count(); ++row)
+        lines << list->item(row)->text();
+    return lines;
+}
+
+// The survey indices the map draws.
+std::vector<int> shownOnMap(MainWindow& w)
+{
+    std::vector<int> shown;
+    const TrackItem* track = w.map()->trackItem();
+    for (int i = 0; i < track->points().size(); ++i)
+        if (track->isShown(i))
+            shown.push_back(w.map()->getTrackSources()[i]);
+    return shown;
+}
+
+// Those of `indices` the map can place (not those at 0,0, or 2 km off it).
+std::vector<int> placed(MainWindow& w, const std::vector<int>& indices)
+{
+    const QVector<int>& sources = w.map()->getTrackSources();
+    std::vector<int> out;
+    for (int i : indices)
+        if (std::binary_search(sources.begin(), sources.end(), i))
+            out.push_back(i);
+    return out;
+}
+
+void activate(MainWindow& w)
+{
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+}
+
+} // namespace
+
+class TestSurveyReview : public QObject
+{
+    Q_OBJECT
+
+    QStringList messages;
+    QTemporaryDir dir;
+
+private slots:
+    void init()
+    {
+        messages.clear();
+        ui::setMessageSink([this](const QString& text) { messages.append(text); });
+        QSettings().clear();
+    }
+    void cleanup()
+    {
+        ui::setMessageSink({});
+        ui::setSaveFileChooser({});
+        ui::setOpenFileChooser({});
+    }
+
+    void downloadReviewedRangeShownAndExported()
+    {
+        sim::Simulator s(flawedOptions());
+        s.start();
+        QSettings().setValue("ConnectionString",
+                             QStringLiteral("tcp:127.0.0.1:%1").arg(s.instruments()[0].port));
+        MainWindow w;
+        w.resize(1280, 720);
+        w.show();
+        w.findChild<QPushButton*>("btnConnect")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(w.findChild<QLabel*>("lblStatus")->text(),
+                                  QStringLiteral("Connected"), 10000);
+        answerPeriodDialog();
+        w.findChild<QPushButton*>("btnDownload")->click();
+        QVERIFY(!w.survey().empty());
+        QCOMPARE(w.surveyRecords().size(), std::size_t(40));
+
+        // Each planted flaw is flagged for its own reason: the records come
+        // newest first, as the simulator spoiled them.
+        const std::vector<RecordSpan>& records = w.surveyRecords();
+        const std::vector<uint16_t>& flags = w.review()->flags();
+        QCOMPARE(flags.size(), w.survey().size());
+        QVERIFY(flags[records[0].first + records[0].count / 2] & kFlagTime);
+        std::size_t jumped = records[1].first + records[1].count / 2;
+        while (w.survey()[jumped].latitude == 0)
+            ++jumped;
+        QVERIFY(flags[jumped] & kFlagSpeed);
+        QVERIFY(!(flags[jumped + 1] & kFlagSpeed)); // the walk goes on from where it was
+        for (std::size_t i = records[2].first; i < records[2].first + 10; ++i)
+            QCOMPARE(flags[i] & (kFlagHdop | kFlagSatellites), kFlagHdop | kFlagSatellites);
+        for (std::size_t i = records[3].first; i < records[3].first + 3; ++i)
+            QVERIFY(flags[i] & kFlagNoFix);
+        QVERIFY(!(flags[records[3].first + 3] & kFlagNoFix));
+        // And the warm-up of each session.
+        const std::vector<std::size_t> counts = countFlags(flags);
+        QCOMPARE(counts[0], std::size_t(3));
+        QVERIFY(counts[6] > 0);
+        const QStringList lines = checkLines(w);
+        QCOMPARE(lines[0], QStringLiteral("All points: %1").arg(w.survey().size()));
+        QCOMPARE(lines[3], QStringLiteral("HDOP above 4: %1").arg(counts[1]));
+        QCOMPARE(lines[6], QStringLiteral("Faster than 5 m/s: %1").arg(counts[4]));
+
+        // Choosing a check draws only its points.
+        auto* list = w.findChild<QListWidget*>("reviewChecks");
+        list->setCurrentRow(3);
+        std::vector<int> expected;
+        for (std::size_t i = 0; i < flags.size(); ++i)
+            if (flags[i] & kFlagHdop)
+                expected.push_back(int(i));
+        QCOMPARE(shownOnMap(w), placed(w, expected));
+        QCOMPARE(w.review()->stats().points, expected.size());
+        QCOMPARE(w.review()->stats().good, std::size_t(0));
+        list->setCurrentRow(0);
+        QCOMPARE(w.map()->trackItem()->shownCount(), w.map()->getTrackLen());
+
+        // A range dragged on the chart: the map, the statistics and the export
+        // hold exactly the points of that time.
+        DoseChart* chart = w.chart();
+        QWidget* plot = chart->plotWidget();
+        uint32_t first = UINT32_MAX, last = 0;
+        for (std::size_t i = 0; i < flags.size(); ++i)
+            if (!flags[i]) {
+                first = std::min(first, w.survey()[i].time);
+                last = std::max(last, w.survey()[i].time);
+            }
+        const QPoint press =
+            plot->mapFrom(chart, chart->positionOfTime(first + (last - first) / 3));
+        const QPoint release =
+            plot->mapFrom(chart, chart->positionOfTime(first + 2 * (last - first) / 3));
+        QTest::mousePress(plot, Qt::LeftButton, {}, press);
+        QTest::mouseMove(plot, release);
+        QTest::mouseRelease(plot, Qt::LeftButton, {}, release);
+        QVERIFY(w.review()->range());
+        const auto [from, to] = *w.review()->range();
+        QVERIFY(from < to);
+        QCOMPARE(chart->range(), w.review()->range());
+        expected.clear();
+        for (std::size_t i = 0; i < w.survey().size(); ++i)
+            if (w.survey()[i].time >= from && w.survey()[i].time <= to)
+                expected.push_back(int(i));
+        QVERIFY(!expected.empty() && expected.size() < w.survey().size());
+        QCOMPARE(shownOnMap(w), placed(w, expected));
+        QCOMPARE(w.review()->stats().points, expected.size());
+        QVERIFY(w.review()->stats().start >= from && w.review()->stats().end <= to);
+
+        const QString path = dir.filePath("range.csv");
+        QString title;
+        ui::setSaveFileChooser([&](const QString& t, const QString&) {
+            title = t;
+            return path;
+        });
+        activate(w);
+        QTest::keyClick(&w, Qt::Key_E, Qt::ControlModifier);
+        QVERIFY2(title.contains(QStringLiteral("only the %1 of").arg(expected.size())),
+                 qPrintable(title));
+        QString error;
+        std::optional<SurveyFile> written = readSurveyFile(path, &error);
+        QVERIFY2(written, qPrintable(error));
+        QCOMPARE(written->points.size(), expected.size());
+        for (std::size_t n = 0; n < expected.size(); ++n)
+            QCOMPARE(written->points[n].time, w.survey()[std::size_t(expected[n])].time);
+
+        // The same file opened again is reviewed as a survey of its own.
+        ui::setOpenFileChooser([&](const QString&, const QString&) { return path; });
+        QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(w.survey().size(), expected.size());
+        QVERIFY(!w.review()->range());
+        QCOMPARE(w.map()->trackItem()->shownCount(), w.map()->getTrackLen());
+        QCOMPARE(w.review()->stats().points, expected.size());
+        QVERIFY(messages.isEmpty());
+    }
+
+    void panelAndChartHiddenAndKept()
+    {
+        {
+            MainWindow w;
+            w.resize(1280, 720);
+            w.show();
+            QVERIFY(w.minimumSizeHint().width() <= 1280 && w.minimumSizeHint().height() <= 720);
+            QVERIFY(w.review()->isVisible() && w.chart()->isVisible());
+            activate(w);
+            QTest::keyClick(&w, Qt::Key_R, Qt::ControlModifier);
+            QVERIFY(!w.review()->isVisible());
+            QTest::keyClick(&w, Qt::Key_T, Qt::ControlModifier);
+            QVERIFY(!w.chart()->isVisible());
+            w.close();
+        }
+        MainWindow again;
+        again.show();
+        activate(again);
+        QVERIFY(!again.review()->isVisible() && !again.chart()->isVisible());
+        QTest::keyClick(&again, Qt::Key_R, Qt::ControlModifier);
+        QVERIFY(again.review()->isVisible());
+    }
+};
+
+QTEST_MAIN(TestSurveyReview)
+#include "test_survey_review.moc"
