@@ -45,12 +45,6 @@ void showError(QWidget* parent, const QString& text)
     ui::showCriticalMessage(parent, QStringLiteral("Error"), text);
 }
 
-bool sameLimits(const CheckLimits& a, const CheckLimits& b)
-{
-    return std::all_of(std::begin(checkLimitFields), std::end(checkLimitFields),
-                       [&](const CheckLimitField& field) { return field.get(a) == field.get(b); });
-}
-
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent)
@@ -597,7 +591,7 @@ void MainWindow::OnBtnSettingsClicked()
     QSettings().setValue(QStringLiteral("trackR"), trackR);
     stored.thresholds = dialog.thresholdValues();
     stored.colors = dialog.chosenColors();
-    const bool newLimits = !sameLimits(stored.checks, dialog.checkLimits());
+    const bool newLimits = !sameCheckLimits(stored.checks, dialog.checkLimits());
     stored.checks = dialog.checkLimits();
     if (dialog.mapSource() != mapFolder) {
         mapFolder = dialog.mapSource();

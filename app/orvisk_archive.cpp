@@ -9,6 +9,7 @@
 #include "survey_export.h"
 #include "survey_file.h"
 
+#include <check_settings.h>
 #include <orvisk_identity.h>
 
 #include <QCoreApplication>
@@ -213,9 +214,12 @@ int run(const QString& path, const QStringList& args)
         return kDone;
     }
     std::vector<SurveyPoint> points;
-    if (!archive->points(id, points))
+    std::vector<RecordSpan> spans;
+    if (!archive->points(id, points) || !archive->recordSpans(id, 0, spans))
         return fail(kNoArchive, archive->lastError());
-    if (!exportSurvey(args[2], points, &error))
+    // Flagged points are written too, naming the checks they failed.
+    const std::vector<uint16_t> flags = checkSurvey(points, spans, loadCheckLimits());
+    if (!exportSurvey(args[2], points, &error, &flags))
         return fail(kFileFailed, error);
     if (args[2] != QLatin1String("-"))
         std::fprintf(stderr, "exported %zu points to %s\n", points.size(),

@@ -10,6 +10,8 @@
 #include "survey_download.h"
 #include "survey_export.h"
 
+#include <check_settings.h>
+
 #include <m30_protocol.h>
 #include <mxx_comm.h>
 #include <mxx_device.h>
@@ -252,9 +254,12 @@ int run(const Options& o, SurveyArchive* archive)
     if (archive)
         writer = std::make_unique<ArchiveWriter>(*archive, archived);
     std::vector<SurveyPoint> points;
+    std::vector<RecordSpan> spans;
     const SurveyDownload::End end = download.fetchRecords([&](int i, const SurveyRecord* r) {
-        if (r)
+        if (r) {
+            spans.push_back({points.size(), r->points.size(), r->time});
             points.insert(points.end(), r->points.begin(), r->points.end());
+        }
         if (r && writer)
             writer->add(i, *r);
         std::fprintf(stderr, "\rrecord %d of %d", i + 1, count);
@@ -285,7 +290,9 @@ int run(const Options& o, SurveyArchive* archive)
     QString error;
     std::fflush(stdout);
     dup2(pointsOut, 1);
-    const bool written = exportSurvey(o.out, points, &error);
+    // Flagged points are written too, naming the checks they failed.
+    const std::vector<uint16_t> flags = checkSurvey(points, spans, loadCheckLimits());
+    const bool written = exportSurvey(o.out, points, &error, &flags);
     std::fflush(stdout);
     dup2(2, 1);
     if (!written)

@@ -18,9 +18,13 @@
 
 namespace {
 
+// Rows of the checks list after "All points" and "Good points", by bit.
+constexpr int kFlagTimeBit = 3, kFlagWarmUpBit = 6;
+static_assert(kFlagTime == 1u << kFlagTimeBit && kFlagWarmUp == 1u << kFlagWarmUpBit);
+
 // The hottest places listed, and how close points must be to count as one.
 constexpr std::size_t kHotPlaces = 10;
-constexpr double kHotRadiusMetres = 25;
+constexpr double kHotRadiusMetres = 50;
 
 const char* const statRows[][2] = {
     {"points", "Points:"}, {"records", "Records:"},   {"start", "Start:"},
@@ -53,7 +57,7 @@ QString checkLabel(int bit, const CheckLimits& limits)
     case kFlagSatellites:
         return QStringLiteral("Fewer than %1 satellites").arg(limits.minSatellites);
     case kFlagTime:
-        return QStringLiteral("Time outside its record, backwards or repeated");
+        return QStringLiteral("Time out of order");
     case kFlagSpeed:
         return QStringLiteral("Faster than %1 m/s").arg(limits.maxSpeed);
     case kFlagDoseRate:
@@ -167,6 +171,7 @@ ReviewPanel::ReviewPanel(QWidget* parent) : QWidget(parent)
     auto* statsPage = new QWidget(tabs);
     auto* statsLayout = new QVBoxLayout(statsPage);
     form = new QFormLayout;
+    form->setVerticalSpacing(2);
     for (const auto& [key, label] : statRows) {
         auto* value = new QLabel(statsPage);
         value->setObjectName(QStringLiteral("stat_") + QLatin1String(key));
@@ -237,6 +242,11 @@ void ReviewPanel::fillChecks()
     add(QStringLiteral("Good points"), pointFlags.empty() ? total : good, kGoodPoints);
     for (int bit = 0; bit < kSurveyFlagCount; ++bit)
         add(checkLabel(bit, limits), counts[std::size_t(bit)], bit);
+    checks->item(2 + kFlagTimeBit)
+        ->setToolTip(QStringLiteral("Outside its record's period, going backwards or repeated"));
+    checks->item(2 + kFlagWarmUpBit)
+        ->setToolTip(
+            QStringLiteral("After a gap of %1 s or more in the times").arg(limits.offGapSeconds));
     checks->setCurrentRow(0);
 }
 
@@ -358,10 +368,11 @@ void ReviewPanel::showStatistics()
     int rank = 0;
     for (const HotPlace& place : places) {
         const SurveyPoint& top = survey[place.index];
-        auto* item = new QListWidgetItem(QStringLiteral("%1. %2 at %3 (%4 points)")
+        auto* item = new QListWidgetItem(QStringLiteral("%1. %2, %3 points\n    %4")
                                              .arg(++rank)
-                                             .arg(doseText(place.doseRate), placeText(top))
-                                             .arg(place.points),
+                                             .arg(doseText(place.doseRate))
+                                             .arg(place.points)
+                                             .arg(placeText(top)),
                                          hottestList);
         item->setData(Qt::UserRole, int(place.index));
         item->setToolTip(survey_text::time(top));

@@ -12,18 +12,7 @@ const QString folderKey = QStringLiteral("MapFolder");
 const QString thresholdsKey = QStringLiteral("Thresholds");
 const QString colorsKey = QStringLiteral("Colors");
 
-const QString checksGroup = QStringLiteral("Checks");
-
 } // namespace
-
-const CheckLimitField checkLimitFields[5] = {
-    {"maxHdop", "HDOP at most", 0.1, 99.9, false, &CheckLimits::maxHdop, nullptr},
-    {"minSatellites", "Satellites at least", 0, 32, true, nullptr, &CheckLimits::minSatellites},
-    {"maxSpeed", "Speed at most, m/s", 0.1, 1000, false, &CheckLimits::maxSpeed, nullptr},
-    {"warmUpSeconds", "Warm-up, s", 0, 3600, true, nullptr, &CheckLimits::warmUpSeconds},
-    {"offGapSeconds", "Switched off after, s", 1, 604800, true, nullptr,
-     &CheckLimits::offGapSeconds},
-};
 
 QString MapSettings::defaultFolder()
 {
@@ -70,16 +59,7 @@ MapSettings MapSettings::load()
     if (colors.size() == steps && colorNames.size() == steps)
         result.colors = colors;
 
-    // Each limit on its own: a damaged one takes its default.
-    settings.beginGroup(checksGroup);
-    for (const CheckLimitField& field : checkLimitFields) {
-        bool ok = false;
-        const double value = settings.value(QLatin1String(field.key)).toDouble(&ok);
-        if (ok && value >= field.low && value <= field.high &&
-            (!field.whole || value == std::floor(value)))
-            field.set(result.checks, value);
-    }
-    settings.endGroup();
+    result.checks = loadCheckLimits();
     return result;
 }
 
@@ -95,8 +75,5 @@ void MapSettings::save() const
     for (const QColor& color : colors)
         colorNames << color.name(QColor::HexArgb);
     settings.setValue(colorsKey, colorNames);
-    settings.beginGroup(checksGroup);
-    for (const CheckLimitField& field : checkLimitFields)
-        settings.setValue(QLatin1String(field.key), field.get(checks));
-    settings.endGroup();
+    saveCheckLimits(checks);
 }

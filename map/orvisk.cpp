@@ -465,18 +465,24 @@ void TOrvisk::centerExactly(QPointF scenePos)
 
 void TOrvisk::fitTrack()
 {
-    // Not QRectF's union: it skips rectangles without area, as a point is.
-    std::optional<QPointF> low, high;
-    for (int i = 0; i < track.size(); ++i) {
-        if (trackLayer && trackLayer->points().size() == track.size() && !trackLayer->isShown(i))
-            continue;
-        const QPointF& p = track[i];
-        low = low ? QPointF(std::min(low->x(), p.x()), std::min(low->y(), p.y())) : p;
-        high = high ? QPointF(std::max(high->x(), p.x()), std::max(high->y(), p.y())) : p;
+    // The good points shown; a point without a fix or far off its walk would
+    // shrink the walk to nothing. Flagged ones only when no good one is shown.
+    const bool layered = trackLayer && trackLayer->points().size() == track.size();
+    for (const bool goodOnly : {true, false}) {
+        // Not QRectF's union: it skips rectangles without area, as a point is.
+        std::optional<QPointF> low, high;
+        for (int i = 0; i < track.size(); ++i) {
+            if (layered && (!trackLayer->isShown(i) || (goodOnly && trackLayer->flags(i))))
+                continue;
+            const QPointF& p = track[i];
+            low = low ? QPointF(std::min(low->x(), p.x()), std::min(low->y(), p.y())) : p;
+            high = high ? QPointF(std::max(high->x(), p.x()), std::max(high->y(), p.y())) : p;
+        }
+        if (low) {
+            fitArea(*low, *high);
+            return;
+        }
     }
-    if (!low)
-        return;
-    fitArea(*low, *high);
 }
 
 void TOrvisk::fitArea(QPointF low, QPointF high)
@@ -488,7 +494,11 @@ void TOrvisk::fitArea(QPointF low, QPointF high)
         const double fit =
             kMargin * std::min(extent.width() > 0 ? view.width() / extent.width() : 1e9,
                                extent.height() > 0 ? view.height() / extent.height() : 1e9);
-        scaleFactor = std::clamp(fit, 1e-3, 1e3);
+        // Closer than a few screen pixels a map pixel, a few points a step
+        // apart would stand at the corners of the view: positions are whole
+        // map pixels.
+        constexpr double kClosest = 4;
+        scaleFactor = std::clamp(fit, 1e-3, kClosest);
         applyScale(scaleFactor);
     }
     centerExactly((low + high) / 2);

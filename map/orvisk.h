@@ -69,8 +69,9 @@ public:
     void centreOnSurveyPoint(int surveyIndex);
     int getTrackLen() const { return track.size(); }
     void createScene(int radius);
-    // Zooms and centres so that the whole shown track shows, with a margin; a
-    // single point is centred at the current zoom.
+    // Zooms and centres so that the good points shown (or, without any, the
+    // flagged ones) show whole, with a margin; a single point is centred at
+    // the current zoom.
     void fitTrack();
     // Loads "map.png", "map.pgw" and "map.ppr" from `folder`, places the track
     // on the new map (positions it cannot place are dropped) and clears the

@@ -213,8 +213,7 @@ bool SettingsDialog::checkInput()
     for (int n = 0; n < limitEdits.size(); ++n) {
         const CheckLimitField& field = checkLimitFields[n];
         const std::optional<double> value = parseNumber(limitEdits[n]->text());
-        if (!value || *value < field.low || *value > field.high ||
-            (field.whole && *value != std::floor(*value))) {
+        if (!value || !field.allows(*value)) {
             ui::showCriticalMessage(tr("%1 must be a%2 number from %3 to %4.")
                                         .arg(tr(field.label))
                                         .arg(field.whole ? tr(" whole") : QString())

@@ -614,6 +614,8 @@ void TrackItem::Impl::renderTiles(QVector<NewTile>& pending)
         tile.owner[(place.y - tile.row * tileSize) * tileSize + place.x - tile.column * tileSize] =
             i;
     }
+    std::vector<std::pair<int, Place>> stamped;
+    stamped.reserve(std::size_t(indices.size()));
     for (int i : indices) {
         const Place place = placeOf(trackPoints[i]);
         const int own = slotOf(tileOf(place.x), tileOf(place.y));
@@ -623,10 +625,21 @@ void TrackItem::Impl::renderTiles(QVector<NewTile>& pending)
                            tile.column * tileSize] != i)
                 continue;
         }
+        stamped.emplace_back(i, place);
+    }
+
+    // Readable markers are cased as roads on a map are: every good marker's
+    // outline first, then the fills over them, so that a dense walk is a band
+    // of colour inside one outline. Flagged rings go on top.
+    auto stamp = [&](int i, const Place& place, int pass) {
+        const bool flagged = kindOf(i) == kFlagged;
+        if (pass == 0 && flagged)
+            return;
         const Stamp& circle = stampFor(kindOf(i), place.phaseX, place.phaseY);
-        if (circle.spans.isEmpty())
-            continue;
         const QRgb colours[] = {colourOf(i), darkColour}; // by slot
+        auto drawn = [&](Slot slot) {
+            return !readable || flagged || (pass == 0) == (slot == kDark);
+        };
         // A circle near a tile's edge reaches into its neighbours.
         for (int row = tileOf(place.y + circle.top); row <= tileOf(place.y + circle.bottom);
              ++row) {
@@ -644,7 +657,7 @@ void TrackItem::Impl::renderTiles(QVector<NewTile>& pending)
                 const int x = place.x - column * tileSize, y0 = place.y - row * tileSize;
                 for (const Span& span : circle.spans) {
                     const int y = y0 + span.dy;
-                    if (y < 0 || y >= tileSize)
+                    if (y < 0 || y >= tileSize || !drawn(span.slot))
                         continue;
                     const int x0 = std::max(x + span.x0, 0);
                     const int x1 = std::min(x + span.x1, tileSize - 1);
@@ -655,7 +668,10 @@ void TrackItem::Impl::renderTiles(QVector<NewTile>& pending)
                 }
             }
         }
-    }
+    };
+    for (int pass = readable ? 0 : 1; pass < 2; ++pass)
+        for (const auto& [i, place] : stamped)
+            stamp(i, place, pass);
 }
 
 void TrackItem::paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget*)

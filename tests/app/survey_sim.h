@@ -4,6 +4,7 @@
 
 #include "sim_session.h"
 
+#include <survey_checks.h>
 #include <survey_record.h>
 
 #include <QString>
@@ -39,6 +40,19 @@ inline std::vector<SurveyPoint> pointsOf(const sim::SurveyStore& store)
     for (auto r = store.records().rbegin(); r != store.records().rend(); ++r) {
         const SurveyRecord d = recordOf(*r);
         out.insert(out.end(), d.points.begin(), d.points.end());
+    }
+    return out;
+}
+
+// Where each record's points lie in pointsOf(store), with its time.
+inline std::vector<RecordSpan> spansOf(const sim::SurveyStore& store)
+{
+    std::vector<RecordSpan> out;
+    std::size_t first = 0;
+    for (auto r = store.records().rbegin(); r != store.records().rend(); ++r) {
+        const std::size_t count = recordOf(*r).points.size();
+        out.push_back({first, count, r->time});
+        first += count;
     }
     return out;
 }

@@ -161,7 +161,7 @@ private slots:
         char bytes[M30_SURVEY_RECORD_SIZE] = {};
         const float inf = std::numeric_limits<float>::infinity();
         const float nan = std::numeric_limits<float>::quiet_NaN();
-        const float places[][2] = {{91.f, 24.f},  {57.f, 200.f}, {nan, 24.f},     {57.f, -inf},
+        const float places[][2] = {{91.f, 24.f},  {57.f, 200.f}, {nan, 24.f},    {57.f, -inf},
                                    {-90.f, 24.f}, {57.f, 180.f}, {57.f, -180.f}, {-90.5f, 0.f}};
         MXX_put_u32(bytes + 8, 8);
         for (int i = 0; i < 8; ++i) {

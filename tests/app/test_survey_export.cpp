@@ -201,8 +201,15 @@ private slots:
         Run csv = download({tcpString(s)});
         QCOMPARE(csv.status, 0);
         const QList<QByteArray> lines = csv.out.trimmed().split('\n');
-        QCOMPARE(lines.first(), QByteArray("X,Y,time,altitude,dose_rate,cps"));
+        QCOMPARE(lines.first(), QByteArray("X,Y,time,altitude,dose_rate,cps,flags"));
         QCOMPARE(lines.size(), int(points.size()) + 1);
+        // Every point is written, a flagged one naming its checks: the first
+        // seconds of each session are the instrument warming up.
+        const std::vector<RecordSpan> spans = spansOf(*s.instruments()[0].store);
+        const std::vector<uint16_t> flags = checkSurvey(points, spans);
+        QVERIFY(std::count(flags.begin(), flags.end(), uint16_t(kFlagWarmUp)) > 0);
+        for (std::size_t i = 0; i < points.size(); ++i)
+            QCOMPARE(lines[int(i) + 1].split(',').last(), QByteArray(flagNames(flags[i]).c_str()));
         QVERIFY(csv.err.contains("8 records listed"));
         for (const char* suffix : {"gpkg", "kml"}) {
             const QString path = dir.filePath(QStringLiteral("cli.") + QLatin1String(suffix));

@@ -155,6 +155,16 @@ private slots:
         QCOMPARE(lines[3], QStringLiteral("HDOP above 4: %1").arg(counts[1]));
         QCOMPARE(lines[6], QStringLiteral("Faster than 5 m/s: %1").arg(counts[4]));
 
+        // The view fits the good points: those at 0,0 lie far off the walk.
+        QRectF good;
+        const TrackItem* track = w.map()->trackItem();
+        for (int i = 0; i < track->points().size(); ++i)
+            if (!track->flags(i))
+                good |= QRectF(track->points()[i], QSizeF(1, 1));
+        const QRectF seen = w.map()->mapToScene(w.map()->viewport()->rect()).boundingRect();
+        QVERIFY(seen.contains(good));
+        QVERIFY(seen.width() < 3 * good.width() || seen.height() < 3 * good.height());
+
         // Choosing a check draws only its points.
         auto* list = w.findChild<QListWidget*>("reviewChecks");
         list->setCurrentRow(3);
@@ -165,6 +175,11 @@ private slots:
         QCOMPARE(shownOnMap(w), placed(w, expected));
         QCOMPARE(w.review()->stats().points, expected.size());
         QCOMPARE(w.review()->stats().good, std::size_t(0));
+        // Ten points a second apart: fitted, but not so close that the whole
+        // map pixels they lie on stand apart.
+        list->setCurrentRow(4);
+        QCOMPARE(w.map()->trackItem()->shownCount(), 10);
+        QVERIFY(w.map()->getScaleFactor() <= 4);
         list->setCurrentRow(0);
         QCOMPARE(w.map()->trackItem()->shownCount(), w.map()->getTrackLen());
 
