@@ -72,7 +72,8 @@ SettingsDialog::SettingsDialog(QString mapFolder, float trackRadius, QList<float
     ui->edit_radius->setText(QString::number(double(this->trackRadius), 'g', 6));
 
     // The checks' limits, in two rows between the files and the colour steps.
-    auto* checks = new QGroupBox(tr("Checks: points beyond these are flagged"), this);
+    auto* checks = new QGroupBox(tr("Survey checks"), this);
+    checks->setToolTip(tr("Points beyond these limits are flagged"));
     auto* grid = new QGridLayout(checks);
     for (int n = 0; n < int(std::size(checkLimitFields)); ++n) {
         const CheckLimitField& field = checkLimitFields[n];

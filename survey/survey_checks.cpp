@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
+#include <limits>
 
 namespace {
 
@@ -11,14 +13,17 @@ constexpr double kMetresPerDegree = kEarthRadius * M_PI / 180.0; // along a meri
 
 // Walks the points in recording order, remembering the last point with a
 // trusted time and place, so that one bad point flags itself and not the
-// good one after it.
+// good one after it. Each point is read once: what it shows by itself is
+// flagged on the same visit.
 class Walker
 {
 public:
     Walker(const CheckLimits& limits)
         : m_recordSeconds(uint32_t(std::max(limits.recordSeconds, 0))),
           m_offGap(uint32_t(std::max(limits.offGapSeconds, 0))),
-          m_warmUp(uint32_t(std::max(limits.warmUpSeconds, 0))), m_maxSpeed(limits.maxSpeed)
+          m_warmUp(uint32_t(std::max(limits.warmUpSeconds, 0))), m_maxSpeed(limits.maxSpeed),
+          m_maxHdop10(int(std::floor(limits.maxHdop * 10 + 1e-9))), // HDOP comes in tenths
+          m_minSatellites(limits.minSatellites)
     {
     }
 
@@ -34,8 +39,21 @@ public:
     }
 
 private:
+    // Without branches: these flags are rare, and mispredictions cost more
+    // than the tests. A dose rate is finite and above 0 (NaN fails both).
+    uint16_t byItself(const SurveyPoint& p) const
+    {
+        const bool doseRate =
+            p.doseRate > 0.f && p.doseRate < std::numeric_limits<float>::infinity();
+        return uint16_t(((p.latitude == 0) & (p.longitude == 0)) * kFlagNoFix |
+                        (p.hdop10 > m_maxHdop10) * kFlagHdop |
+                        (p.satellites < m_minSatellites) * kFlagSatellites |
+                        !doseRate * kFlagDoseRate);
+    }
+
     void visit(const SurveyPoint& p, uint16_t& flags, uint64_t earliest, uint64_t latest)
     {
+        flags = byItself(p);
         if (p.time < earliest || p.time > latest || (m_haveTime && p.time <= m_lastTime))
             flags |= kFlagTime;
         if (flags & kFlagTime)
@@ -80,6 +98,7 @@ private:
 
     const uint32_t m_recordSeconds, m_offGap, m_warmUp;
     const double m_maxSpeed;
+    const int m_maxHdop10, m_minSatellites;
     bool m_haveTime = false, m_havePlace = false;
     uint32_t m_lastTime = 0, m_warmUpStart = 0;
     struct
@@ -95,22 +114,7 @@ private:
 std::vector<uint16_t> checkSurvey(const std::vector<SurveyPoint>& points,
                                   const std::vector<RecordSpan>& records, const CheckLimits& limits)
 {
-    // What each point shows by itself, in one pass the compiler can unroll.
-    std::vector<uint16_t> flags(points.size(), 0);
-    const int maxHdop10 = int(std::floor(limits.maxHdop * 10 + 1e-9)); // HDOP comes in tenths
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        const SurveyPoint& p = points[i];
-        uint16_t f = 0;
-        if (p.latitude == 0 && p.longitude == 0)
-            f |= kFlagNoFix;
-        if (p.hdop10 > maxHdop10)
-            f |= kFlagHdop;
-        if (p.satellites < limits.minSatellites)
-            f |= kFlagSatellites;
-        if (!p.hasDoseRate())
-            f |= kFlagDoseRate;
-        flags[i] = f;
-    }
+    std::vector<uint16_t> flags(points.size());
     Walker walker(limits);
     // Records that do not hold every point once cannot give the order.
     std::size_t held = 0;
@@ -120,8 +124,18 @@ std::vector<uint16_t> checkSurvey(const std::vector<SurveyPoint>& points,
         walker.visit(points.data(), flags.data(), points.size(), nullptr);
         return flags;
     }
-    for (auto r = records.rbegin(); r != records.rend(); ++r)
+    for (auto r = records.rbegin(); r != records.rend(); ++r) {
+        // The records lie newest first: each next one is behind this one in
+        // memory, where the processor does not look ahead by itself.
+        if (auto next = std::next(r); next != records.rend()) {
+            const char* from = reinterpret_cast<const char*>(points.data() + next->first);
+            const char* to =
+                reinterpret_cast<const char*>(points.data() + next->first + next->count);
+            for (; from < to; from += 64)
+                __builtin_prefetch(from);
+        }
         walker.visit(points.data() + r->first, flags.data() + r->first, r->count, &*r);
+    }
     return flags;
 }
 

@@ -10,6 +10,8 @@
 #include "survey_text.h"
 #include "track_item.h"
 
+#include <check_settings.h>
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -361,6 +363,23 @@ void TestMapTools::settingsCheckedAndApplied()
                 QCOMPARE(starts, (QList<QColor>{QColor(50, 20, 255), QColor(50, 20, 255)}));
                 QCOMPARE(child<QLabel>(dialog, "label_color3")->styleSheet(),
                          QStringLiteral("background:rgb(1,2,3)"));
+
+                // The checks' limits: within their ranges, counts whole.
+                auto* speed = child<QLineEdit>(dialog, "edit_maxSpeed");
+                auto* satellites = child<QLineEdit>(dialog, "edit_minSatellites");
+                QCOMPARE(speed->text(), QStringLiteral("5"));
+                speed->setText(QStringLiteral("0"));
+                ok->click();
+                QCOMPARE(messages, QStringList{QStringLiteral(
+                                       "Speed at most, m/s must be a number from 0.1 to 1000.")});
+                messages.clear();
+                speed->setText(QStringLiteral("40")); // driving
+                satellites->setText(QStringLiteral("4.5"));
+                ok->click();
+                QCOMPARE(messages, QStringList{QStringLiteral(
+                                       "Satellites at least must be a whole number from 0 to 32.")});
+                messages.clear();
+                satellites->setText(QStringLiteral("5"));
                 ok->click();
                 QVERIFY(!dialog->isVisible());
                 QCOMPARE(dialog->result(), int(QDialog::Accepted));
@@ -378,6 +397,8 @@ void TestMapTools::settingsCheckedAndApplied()
         QCOMPARE(map->doseScale(), applied);
         QCOMPARE(map->trackItem()->scale(), applied);
         QCOMPARE(map->legend()->scale(), applied);
+        QCOMPARE(loadCheckLimits().maxSpeed, 40.0);
+        QCOMPARE(loadCheckLimits().minSatellites, 5);
     }
     // The next start shows what was applied, and colours with it.
     MainWindow window;
@@ -393,6 +414,7 @@ void TestMapTools::settingsCheckedAndApplied()
                      QStringLiteral("background:rgb(1,2,3)"));
             QCOMPARE(child<QLabel>(dialog, "label_color4")->styleSheet(),
                      QStringLiteral("background:rgb(70,180,90)"));
+            QCOMPARE(child<QLineEdit>(dialog, "edit_maxSpeed")->text(), QStringLiteral("40"));
         });
 }
 

@@ -7,6 +7,7 @@
 #include "message_dialogs.h"
 #include "orvisk.h"
 #include "review_panel.h"
+#include "settings_dialog.h"
 #include "sim_session.h"
 #include "survey_file.h"
 #include "track_item.h"
@@ -14,6 +15,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
@@ -154,6 +156,25 @@ private slots:
         QCOMPARE(lines[0], QStringLiteral("All points: %1").arg(w.survey().size()));
         QCOMPARE(lines[3], QStringLiteral("HDOP above 4: %1").arg(counts[1]));
         QCOMPARE(lines[6], QStringLiteral("Faster than 5 m/s: %1").arg(counts[4]));
+
+        // Driving speeds allowed in Settings: the points are checked again,
+        // and only the jump of 2 km in a second is still too fast.
+        QVERIFY(counts[4] > 1);
+        auto* timer = new QTimer(&w);
+        timer->setInterval(10);
+        QObject::connect(timer, &QTimer::timeout, [timer] {
+            auto* dialog = qobject_cast<SettingsDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            timer->stop();
+            dialog->findChild<QLineEdit*>("edit_maxSpeed")->setText(QStringLiteral("1000"));
+            dialog->findChild<QPushButton*>("btn_ok")->click();
+        });
+        timer->start();
+        w.findChild<QPushButton*>("btnSettings")->click();
+        QCOMPARE(countFlags(w.review()->flags())[4], std::size_t(1));
+        QVERIFY(w.review()->flags()[jumped] & kFlagSpeed);
+        QCOMPARE(checkLines(w)[6], QStringLiteral("Faster than 1000 m/s: 1"));
 
         // The view fits the good points: those at 0,0 lie far off the walk.
         QRectF good;
