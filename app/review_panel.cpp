@@ -151,6 +151,7 @@ ReviewPanel::ReviewPanel(QWidget* parent) : QWidget(parent)
     all->setObjectName(QStringLiteral("showAllPoints"));
     rangeButtons->addWidget(apply);
     rangeButtons->addWidget(all);
+    rangeControls = {from, to, apply, all};
     checksLayout->addLayout(rangeButtons);
     connect(apply, &QPushButton::clicked, this, &ReviewPanel::applyTypedRange);
     for (QDateTimeEdit* edit : {from, to})
@@ -220,8 +221,13 @@ void ReviewPanel::setSurvey(const std::vector<SurveyPoint>* surveyPoints,
         first = first ? std::min(first, t) : t;
         last = std::max(last, t);
     }
-    from->setDateTime(utc(first));
-    to->setDateTime(utc(last));
+    // Without a survey there is nothing to filter, and no 1970 to show.
+    const bool any = first > 0;
+    const QDateTime today = QDateTime(QDateTime::currentDateTimeUtc().date(), QTime(), Qt::UTC);
+    from->setDateTime(any ? utc(first) : today);
+    to->setDateTime(any ? utc(last) : today);
+    for (QWidget* control : rangeControls)
+        control->setEnabled(any);
     fillChecks();
     applyFilter();
 }

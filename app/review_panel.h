@@ -86,4 +86,5 @@ private:
     QPushButton* centreMaximum;
     QListWidget* hottestList;
     std::vector<QLabel*> values;
+    std::vector<QWidget*> rangeControls;
 };

@@ -12,3 +12,12 @@ ORVISK_SIM="" ORVISK_SETTINGS="LastPeriod=all" \
   tools/screenshot.sh "$build" docs/walkthrough_walk.png 4 tools/screenshot_steps/walk.sh
 ORVISK_SIM="" ORVISK_SETTINGS="LastPeriod=all trackR=2" \
   tools/screenshot.sh "$build" docs/survey.png 4 tools/screenshot_steps/survey.sh
+ORVISK_SIM="" ORVISK_SETTINGS="LastPeriod=all" \
+  tools/screenshot.sh "$build" docs/surveys.png 4 tools/screenshot_steps/surveys.sh
+# The review of a survey with flaws planted by the simulator: a check chosen,
+# the statistics, and a session chosen on the chart.
+flawed="--hostile clock,jump,poorfix,zero"
+for shot in review statistics chart_range; do
+  ORVISK_SIM="$flawed" ORVISK_SETTINGS="LastPeriod=all" \
+    tools/screenshot.sh "$build" "docs/$shot.png" 4 "tools/screenshot_steps/$shot.sh"
+done
