@@ -625,15 +625,6 @@ private:
     qint64 m_records = 0, m_points = 0;
 };
 
-// What goes wrong is told in the error string, not on the console.
-struct QuietGdal
-{
-    QuietGdal() { CPLPushErrorHandler(CPLQuietErrorHandler); }
-    ~QuietGdal() { CPLPopErrorHandler(); }
-    QuietGdal(const QuietGdal&) = delete;
-    QuietGdal& operator=(const QuietGdal&) = delete;
-};
-
 bool copyAll(Side from, Side to, TeamResult* result, QString* error)
 {
     TeamResult counts;
@@ -669,7 +660,7 @@ bool copyAll(Side from, Side to, TeamResult* result, QString* error)
 bool pushArchive(SurveyArchive& archive, const QString& connection, TeamResult* result,
                  QString* error)
 {
-    const QuietGdal quiet;
+    const gdal::Quiet quiet;
     Team team;
     if (!team.open(connection, true, error))
         return false;
@@ -679,7 +670,7 @@ bool pushArchive(SurveyArchive& archive, const QString& connection, TeamResult* 
 bool pullArchive(SurveyArchive& archive, const QString& connection, TeamResult* result,
                  QString* error)
 {
-    const QuietGdal quiet;
+    const gdal::Quiet quiet;
     Team team;
     if (!team.open(connection, false, error))
         return false;
@@ -699,7 +690,7 @@ template <typename Copy>
 bool copyWithFile(const QString& archivePath, const QString& connection, bool push, Copy copy,
                   QString* error)
 {
-    const QuietGdal quiet;
+    const gdal::Quiet quiet;
     if (!Team().open(connection, false, error))
         return false;
     if (push && !QFileInfo::exists(archivePath)) {

@@ -8,14 +8,67 @@
 #include <QString>
 
 #include <cpl_error.h>
+#include <cpl_vsi.h>
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
 
+#include <atomic>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <optional>
 
 namespace gdal {
+
+// GDAL's messages go to the surveyor in one line, not to the console.
+struct Quiet
+{
+    Quiet()
+    {
+        CPLPushErrorHandler(CPLQuietErrorHandler);
+        CPLErrorReset();
+    }
+    ~Quiet() { CPLPopErrorHandler(); }
+    Quiet(const Quiet&) = delete;
+    Quiet& operator=(const Quiet&) = delete;
+};
+
+// A file in GDAL's memory, gone with this: GDAL writes into it, so that every
+// byte that reaches the disk goes through one checked, whole-or-nothing
+// write (its drivers do not all report a failed write).
+class MemoryFile
+{
+public:
+    explicit MemoryFile(const char* suffix)
+    {
+        static std::atomic<int> serial{0};
+        m_folder = QByteArray("/vsimem/orvisk-") + QByteArray::number(++serial);
+        m_name = m_folder + "/survey." + suffix;
+        VSIMkdir(m_folder.constData(), 0755); // the CSV driver looks for the folder
+    }
+    ~MemoryFile() { VSIRmdirRecursive(m_folder.constData()); }
+    MemoryFile(const MemoryFile&) = delete;
+    MemoryFile& operator=(const MemoryFile&) = delete;
+    const char* name() const { return m_name.constData(); }
+
+    // The bytes written, taken out of GDAL's keeping; valid while this lives.
+    QByteArray take()
+    {
+        vsi_l_offset size = 0;
+        m_data.reset(VSIGetMemFileBuffer(m_name.constData(), &size, TRUE));
+        return m_data && size <= vsi_l_offset(std::numeric_limits<int>::max())
+                   ? QByteArray::fromRawData(reinterpret_cast<const char*>(m_data.get()), int(size))
+                   : QByteArray();
+    }
+
+private:
+    struct Free
+    {
+        void operator()(GByte* p) const { CPLFree(p); }
+    };
+    QByteArray m_folder, m_name;
+    std::unique_ptr<GByte, Free> m_data;
+};
 
 struct FeatureFree
 {

@@ -6,6 +6,7 @@
 #include "distance_dialog.h"
 #include "dose_chart.h"
 #include "download_dialog.h"
+#include "interpolate_dialog.h"
 #include "map_settings.h"
 #include "message_dialogs.h"
 #include "review_panel.h"
@@ -33,8 +34,12 @@
 #include <QSplitter>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <limits>
+#include <thread>
 
 namespace {
 
@@ -103,6 +108,15 @@ MainWindow::MainWindow(QWidget* parent)
     fitAction->setShortcutContext(Qt::WindowShortcut);
     connect(fitAction, &QAction::triggered, orvisk, &TOrvisk::fitTrack);
     addAction(fitAction);
+    auto* interpolateAction = new QAction(QStringLiteral("Interpolate..."), this);
+    interpolateAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+    interpolateAction->setShortcutContext(Qt::WindowShortcut);
+    connect(interpolateAction, &QAction::triggered, this, &MainWindow::Interpolate);
+    addAction(interpolateAction);
+    rasterAction = new QAction(QStringLiteral("Interpolated raster"), this);
+    rasterAction->setCheckable(true);
+    rasterAction->setEnabled(false);
+    connect(rasterAction, &QAction::toggled, orvisk, &TOrvisk::setUnderlayShown);
     auto* surveysAction = new QAction(QStringLiteral("Surveys..."), this);
     connect(surveysAction, &QAction::triggered, this, &MainWindow::OnBtnSurveysClicked);
     // The review panel and the chart can go, to give the map the room.
@@ -124,6 +138,8 @@ MainWindow::MainWindow(QWidget* parent)
     orvisk->addAction(surveysAction);
     orvisk->addAction(openAction);
     orvisk->addAction(exportAction);
+    orvisk->addAction(interpolateAction);
+    orvisk->addAction(rasterAction);
     orvisk->setContextMenuPolicy(Qt::ActionsContextMenu);
     UpdateStatus();
 }
@@ -199,13 +215,14 @@ void MainWindow::ShowShown()
 // hands the result to the map, the panel and the chart.
 void MainWindow::ReviewSurvey()
 {
+
     CheckLimits limits = MapSettings::load().checks;
     // Without any satellite count or HDOP (a file that has none) those
     // checks would flag every point.
     if (std::none_of(surveyPoints.begin(), surveyPoints.end(),
                      [](const SurveyPoint& p) { return p.satellites > 0 || p.hdop10 > 0; })) {
         limits.minSatellites = 0;
-        limits.maxHdop = 1e9;
+        limits.maxHdop = std::numeric_limits<double>::infinity();
     }
     std::vector<uint16_t> flags = checkSurvey(surveyPoints, recordSpans, limits);
     std::vector<int> recordOf;
@@ -371,6 +388,7 @@ void MainWindow::OnBtnDownloadClicked()
                 std::printf("The index list was cut at %d records.\n", count);
             std::printf("Downloading %d records.\n", count);
             std::fflush(stdout);
+            ForgetRaster();
             orvisk->clearTrack();
             surveyPoints.clear();
             recordSpans.clear();
@@ -522,6 +540,7 @@ void MainWindow::OpenFile()
 void MainWindow::ShowSurvey(std::vector<SurveyPoint> points, std::vector<RecordSpan> records)
 {
     TOrvisk* orvisk = ui->Orvisk;
+    ForgetRaster();
     orvisk->clearTrack();
     surveyPoints = std::move(points);
     recordSpans = std::move(records);
@@ -539,17 +558,7 @@ void MainWindow::ExportSurvey()
     }
     // What is shown is what goes: the panel's choice of points, saying so.
     const bool filtered = reviewPanel->filtered();
-    std::vector<SurveyPoint> chosen;
-    std::vector<uint16_t> chosenFlags;
-    const std::vector<char>& shown = reviewPanel->shown();
-    const std::vector<uint16_t>& flags = reviewPanel->flags();
-    for (std::size_t i = 0; filtered && i < surveyPoints.size(); ++i)
-        if (shown[i]) {
-            chosen.push_back(surveyPoints[i]);
-            chosenFlags.push_back(flags[i]);
-        }
-    const std::vector<SurveyPoint>& points = filtered ? chosen : surveyPoints;
-    const std::vector<uint16_t>& pointFlags = filtered ? chosenFlags : flags;
+    const auto [points, pointFlags] = ShownSurvey();
     const QString only = filtered ? QStringLiteral("only the %1 of %2 points shown: %3")
                                         .arg(points.size())
                                         .arg(surveyPoints.size())
@@ -574,6 +583,127 @@ void MainWindow::ExportSurvey()
     std::printf("Exported %zu points to %s%s\n", points.size(), path.toUtf8().constData(),
                 filtered ? qPrintable(QStringLiteral(" (") + only + QLatin1Char(')')) : "");
     std::fflush(stdout);
+}
+
+std::pair<std::vector<SurveyPoint>, std::vector<uint16_t>> MainWindow::ShownSurvey() const
+{
+    const std::vector<uint16_t>& flags = reviewPanel->flags();
+    if (!reviewPanel->filtered())
+        return {surveyPoints, flags};
+    std::vector<SurveyPoint> points;
+    std::vector<uint16_t> pointFlags;
+    const std::vector<char>& shown = reviewPanel->shown();
+    for (std::size_t i = 0; i < surveyPoints.size(); ++i)
+        if (shown[i]) {
+            points.push_back(surveyPoints[i]);
+            pointFlags.push_back(flags[i]);
+        }
+    return {std::move(points), std::move(pointFlags)};
+}
+
+// A dose-rate raster of the good points shown, written as a GeoTIFF and, in
+// the map's projection, laid under the track in the colours of the steps.
+void MainWindow::Interpolate()
+{
+    if (surveyPoints.empty()) {
+        showError(this, QStringLiteral("Nothing to interpolate: download or open a survey first."));
+        return;
+    }
+    InterpolateDialog dialog(this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    RasterOptions options = dialog.options();
+    const bool onMap = options.projection.isEmpty();
+    if (onMap)
+        options.projection = QString::fromUtf8(ui->Orvisk->projectionDefinition());
+    if (const QString problem = rasterOptionsProblem(options); !problem.isEmpty()) {
+        showError(this, problem);
+        return;
+    }
+    const QString path = ui::chooseSaveFile(this, QStringLiteral("Interpolated dose rate"),
+                                            QStringLiteral("GeoTIFF (*.tif *.tiff)"));
+    if (path.isEmpty())
+        return;
+    const auto [points, flags] = ShownSurvey();
+
+    // Seconds of work for a large survey: on a thread of its own, so the
+    // window answers and Cancel works.
+    QProgressDialog progress(QStringLiteral("Interpolating..."), QStringLiteral("Cancel"), 0, 100,
+                             this);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(300);
+    std::atomic<int> percent{0};
+    std::atomic<bool> cancelled{false}, finished{false};
+    QString error;
+    std::optional<DoseRaster> raster;
+    std::thread worker([&, &points = points, &flags = flags] {
+        raster = makeDoseRaster(points, flags, options, &error, [&](double done) {
+            percent = int(done * 100);
+            return !cancelled.load();
+        });
+        finished = true;
+    });
+    while (!finished) {
+        progress.setValue(std::min(percent.load(), 99));
+        if (progress.wasCanceled())
+            cancelled = true;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    worker.join();
+    progress.reset();
+    if (!raster) {
+        if (!cancelled)
+            showError(this, error);
+        return;
+    }
+    if (!writeDoseRaster(*raster, options, path, &error)) {
+        showError(this, error);
+        return;
+    }
+    std::printf("Interpolated %zu points onto %d x %d cells of %g m (%zu with a value) in %s\n",
+                raster->points, raster->frame.columns, raster->frame.rows,
+                raster->frame.cell * raster->metresPerUnit, raster->cells,
+                path.toUtf8().constData());
+    std::fflush(stdout);
+    if (!onMap)
+        return; // another projection: the file is the deliverable
+    ShowRaster(*raster);
+}
+
+// A raster made from the survey before is not the next one's.
+void MainWindow::ForgetRaster()
+{
+    ui->Orvisk->clearUnderlay();
+    rasterAction->setChecked(false);
+    rasterAction->setEnabled(false);
+}
+
+// The raster's cells in the colours of the dose-rate steps, see-through
+// enough for the map to show, and none where it has no value.
+void MainWindow::ShowRaster(const DoseRaster& raster)
+{
+    const RasterFrame& frame = raster.frame;
+    QImage image(frame.columns, frame.rows, QImage::Format_ARGB32);
+    const DoseScale& scale = ui->Orvisk->doseScale();
+    for (int row = 0; row < frame.rows; ++row) {
+        QRgb* line = reinterpret_cast<QRgb*>(image.scanLine(row));
+        const float* values = raster.values.data() + std::size_t(row) * std::size_t(frame.columns);
+        for (int column = 0; column < frame.columns; ++column) {
+            const float value = values[column];
+            if (value == float(raster.nodata) || !std::isfinite(value)) {
+                line[column] = 0;
+                continue;
+            }
+            QColor colour = scale.colourOf(value / 1000.0f); // nSv/h to the points' uSv/h
+            colour.setAlpha(150);
+            line[column] = colour.rgba();
+        }
+    }
+    ui->Orvisk->setUnderlay(image, frame.west, frame.north, frame.cell, frame.cell);
+    ui->Orvisk->setUnderlayShown(true);
+    rasterAction->setEnabled(true);
+    rasterAction->setChecked(true);
 }
 
 void MainWindow::OnBtnSettingsClicked()

@@ -13,6 +13,8 @@
 
 class ArchiveWriter;
 class DoseChart;
+struct DoseRaster;
+class QAction;
 class QSplitter;
 class ReviewPanel;
 class ConnectDialog;
@@ -80,6 +82,11 @@ private:
     SurveyArchive* openArchive();
     std::unique_ptr<ArchiveWriter> archiveWriter(DownloadInfo& info);
     void ShowSurvey(std::vector<SurveyPoint> points, std::vector<RecordSpan> records);
+    // The points the Review panel shows, with their flags.
+    std::pair<std::vector<SurveyPoint>, std::vector<uint16_t>> ShownSurvey() const;
+    void Interpolate();
+    void ShowRaster(const DoseRaster& raster);
+    void ForgetRaster();
     void ReviewSurvey();
     void BuildReviewArea();
     void ShowShown();
@@ -101,6 +108,7 @@ private:
     DoseChart* doseChart = nullptr;
     QSplitter* besideMap = nullptr;     // the map and the review panel
     QSplitter* underMap = nullptr;      // those and the chart
+    QAction* rasterAction = nullptr;    // shows or hides the interpolated raster
     SurveyDownload* download = nullptr; // while one runs: closing the window stops it
     std::unique_ptr<SurveyArchive> archive;
     QString lastArchiveProblem;

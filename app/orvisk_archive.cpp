@@ -8,11 +8,13 @@
 #include "survey_archive.h"
 #include "survey_export.h"
 #include "survey_file.h"
+#include "survey_raster.h"
 
 #include <check_settings.h>
 #include <orvisk_identity.h>
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QStringList>
 
@@ -37,6 +39,14 @@ const char* const kUsageText =
     "  show ID              one download: the instrument, the period, the counts\n"
     "  export ID FILE       its points, in FILE's format (.gpkg, .geojson, .gpx,\n"
     "                       .kml, .csv; - for CSV on standard output)\n"
+    "  interpolate ID FILE.tif [--epsg N] [--cell M] [--power P] [--radius M]\n"
+    "                       [--mask M]\n"
+    "                       a dose-rate raster of its good points (nSv/h, Cloud\n"
+    "                       Optimized GeoTIFF): in each cell the points within the\n"
+    "                       radius (30 m) weighted by distance to the power P (2),\n"
+    "                       nothing farther than the mask (20 m) from a point;\n"
+    "                       cells of M metres (about 1000 on the long side), in\n"
+    "                       EPSG:N (the UTM zone of the points)\n"
     "  import FILE          a GeoPackage, GeoJSON, GPX, KML or CSV file's points\n"
     "                       as a download of its own\n"
     "  delete ID            removes a download (records another download shares stay)\n"
@@ -143,6 +153,65 @@ int teamResult(const char* verb, const TeamResult& r)
     return kDone;
 }
 
+// The interpolation's options after "interpolate ID FILE"; false with the
+// reason for a flag that is unknown, without its value, or out of range.
+bool rasterArguments(const QStringList& flags, RasterOptions& options, QString* error)
+{
+    for (int i = 0; i < flags.size(); i += 2) {
+        const QString& flag = flags[i];
+        double* value = flag == QLatin1String("--cell")     ? &options.cellSize
+                        : flag == QLatin1String("--power")  ? &options.power
+                        : flag == QLatin1String("--radius") ? &options.radius
+                        : flag == QLatin1String("--mask")   ? &options.mask
+                                                            : nullptr;
+        if (!value && flag != QLatin1String("--epsg")) {
+            *error = QStringLiteral("interpolate: unknown option %1\n%2").arg(flag, kUsageText);
+            return false;
+        }
+        bool ok = false;
+        const double number = flags.value(i + 1).toDouble(&ok);
+        const int code = flags.value(i + 1).toInt();
+        if (!ok || (!value && (code <= 0 || code != number))) {
+            *error = QStringLiteral("interpolate: %1 takes %2\n%3")
+                         .arg(flag, value ? "a number" : "an EPSG code, e.g. 32635",
+                              QLatin1String(kUsageText));
+            return false;
+        }
+        if (value)
+            *value = number;
+        else
+            options.projection = QStringLiteral("EPSG:%1").arg(code);
+    }
+    *error = rasterOptionsProblem(options);
+    if (!error->isEmpty())
+        *error = QStringLiteral("interpolate: ") + *error;
+    return error->isEmpty();
+}
+
+int interpolate(SurveyArchive& archive, qint64 id, const QString& file,
+                const RasterOptions& options)
+{
+    std::vector<SurveyPoint> points;
+    std::vector<RecordSpan> spans;
+    if (!archive.points(id, points) || !archive.recordSpans(id, 0, spans))
+        return fail(kNoArchive, archive.lastError());
+    // Only the good points: a flagged one would colour the cells around it.
+    const std::vector<uint16_t> flags = checkSurvey(points, spans, loadCheckLimits());
+    QString error;
+    DoseRaster raster;
+    if (!interpolateSurvey(points, flags, options, file, &error, &raster))
+        return fail(kFileFailed, error);
+    std::fprintf(
+        stderr, "interpolated %zu points onto %d x %d cells of %s m (%s) in %s\n", raster.points,
+        raster.frame.columns, raster.frame.rows,
+        QString::number(raster.frame.cell * raster.metresPerUnit, 'g', 6).toUtf8().constData(),
+        (raster.authority.isEmpty() ? raster.projectionName : raster.authority)
+            .toLocal8Bit()
+            .constData(),
+        file.toLocal8Bit().constData());
+    return kDone;
+}
+
 int run(const QString& path, const QStringList& args)
 {
     const QString command = args.value(0);
@@ -151,7 +220,9 @@ int run(const QString& path, const QStringList& args)
                        : QStringList{"show", "import", "delete", "push", "pull"}.contains(command)
                            ? 2
                            : 0;
-    if (needed == 0 || args.size() != needed)
+    const bool interpolating = command == QLatin1String("interpolate");
+    if (interpolating ? args.size() < 3 || args.size() % 2 == 0
+                      : needed == 0 || args.size() != needed)
         return fail(kUsage, command.isEmpty() ? QStringLiteral("no command\n") + kUsageText
                                               : QStringLiteral("%1: wrong command or arguments\n%2")
                                                     .arg(command, QLatin1String(kUsageText)));
@@ -166,6 +237,10 @@ int run(const QString& path, const QStringList& args)
     if (command == QLatin1String("pull"))
         return pullArchive(path, args[1], &team, &error) ? teamResult("pulled", team)
                                                          : fail(kTeamFailed, error);
+
+    RasterOptions raster;
+    if (interpolating && !rasterArguments(args.mid(3), raster, &error))
+        return fail(kUsage, error);
 
     std::optional<SurveyFile> file;
     QByteArray fileBytes;
@@ -213,13 +288,28 @@ int run(const QString& path, const QStringList& args)
         out(QStringLiteral("deleted download %1").arg(id));
         return kDone;
     }
+    if (interpolating)
+        return interpolate(*archive, id, args[2], raster);
     std::vector<SurveyPoint> points;
     std::vector<RecordSpan> spans;
     if (!archive->points(id, points) || !archive->recordSpans(id, 0, spans))
         return fail(kNoArchive, archive->lastError());
     // Flagged points are written too, naming the checks they failed.
     const std::vector<uint16_t> flags = checkSurvey(points, spans, loadCheckLimits());
-    if (!exportSurvey(args[2], points, &error, &flags))
+    SurveyExportOptions exported;
+    exported.flags = &flags;
+    exported.provenance = provenanceOf(download->info);
+    std::vector<SurveyArchive::StoredRecord> records;
+    if (!archive->records(id, records))
+        return fail(kNoArchive, archive->lastError());
+    QCryptographicHash hash(QCryptographicHash::Sha256); // newest first, as downloaded
+    for (const SurveyArchive::StoredRecord& r : records)
+        hash.addData(r.bytes);
+    exported.provenance->recordsSha256 = QString::fromLatin1(hash.result().toHex());
+    exported.provenance->source = QStringLiteral("download %1 (%2) of the archive %3, from %4")
+                                      .arg(id)
+                                      .arg(download->info.uuid, path, download->info.connection);
+    if (!exportSurvey(args[2], points, exported, &error))
         return fail(kFileFailed, error);
     if (args[2] != QLatin1String("-"))
         std::fprintf(stderr, "exported %zu points to %s\n", points.size(),

@@ -21,6 +21,7 @@
 #include <whole_file.h>
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QEventLoop>
 #include <QStringList>
 #include <QTimer>
@@ -255,10 +256,14 @@ int run(const Options& o, SurveyArchive* archive)
         writer = std::make_unique<ArchiveWriter>(*archive, archived);
     std::vector<SurveyPoint> points;
     std::vector<RecordSpan> spans;
+    // The records as they came, in the download's order: the export says
+    // which bytes its points were read from.
+    QCryptographicHash records(QCryptographicHash::Sha256);
     const SurveyDownload::End end = download.fetchRecords([&](int i, const SurveyRecord* r) {
         if (r) {
             spans.push_back({points.size(), r->points.size(), r->time});
             points.insert(points.end(), r->points.begin(), r->points.end());
+            records.addData(r->bytes.data(), static_cast<int>(r->bytes.size()));
         }
         if (r && writer)
             writer->add(i, *r);
@@ -292,7 +297,11 @@ int run(const Options& o, SurveyArchive* archive)
     dup2(pointsOut, 1);
     // Flagged points are written too, naming the checks they failed.
     const std::vector<uint16_t> flags = checkSurvey(points, spans, loadCheckLimits());
-    const bool written = exportSurvey(o.out, points, &error, &flags);
+    SurveyExportOptions exported;
+    exported.flags = &flags;
+    exported.provenance = provenanceOf(archived);
+    exported.provenance->recordsSha256 = QString::fromLatin1(records.result().toHex());
+    const bool written = exportSurvey(o.out, points, exported, &error);
     std::fflush(stdout);
     dup2(2, 1);
     if (!written)
@@ -322,8 +331,10 @@ int main(int argc, char** argv)
                                            ".gpx, .kml, .csv)")
                                 .arg(printable(options.out)));
     if (options.out != QLatin1String("-"))
-        if (const QString problem = outputPathProblem(options.out); !problem.isEmpty())
-            return fail(kWriteFailed, printable(problem));
+        for (const QString& target : {options.out, surveyExportSideFile(options.out)})
+            if (const QString problem = target.isEmpty() ? QString() : outputPathProblem(target);
+                !problem.isEmpty())
+                return fail(kWriteFailed, printable(problem));
     const QByteArray connection = options.connection.toLocal8Bit();
     if (comm_check_conn_string(connection.constData()) != 0)
         return fail(kUsage, QStringLiteral("%1: not a connection string (see the README for "

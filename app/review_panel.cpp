@@ -53,9 +53,12 @@ QString checkLabel(int bit, const CheckLimits& limits)
     case kFlagNoFix:
         return QStringLiteral("No fix or at 0,0");
     case kFlagHdop:
-        return QStringLiteral("HDOP above %1").arg(limits.maxHdop);
+        return std::isfinite(limits.maxHdop) ? QStringLiteral("HDOP above %1").arg(limits.maxHdop)
+                                             : QStringLiteral("HDOP: not in the data");
     case kFlagSatellites:
-        return QStringLiteral("Fewer than %1 satellites").arg(limits.minSatellites);
+        return limits.minSatellites > 0
+                   ? QStringLiteral("Fewer than %1 satellites").arg(limits.minSatellites)
+                   : QStringLiteral("Satellites: not in the data");
     case kFlagTime:
         return QStringLiteral("Time out of order");
     case kFlagSpeed:

@@ -24,21 +24,6 @@ namespace {
 
 const float unknown = std::numeric_limits<float>::quiet_NaN();
 
-// GDAL's complaints about the files it tries are kept for the message, not
-// printed: a refused file is said once, by the caller.
-class QuietGdal
-{
-public:
-    QuietGdal()
-    {
-        CPLPushErrorHandler(CPLQuietErrorHandler);
-        CPLErrorReset();
-    }
-    ~QuietGdal() { CPLPopErrorHandler(); }
-    QuietGdal(const QuietGdal&) = delete;
-    QuietGdal& operator=(const QuietGdal&) = delete;
-};
-
 // A field's name without case, spaces, underscores, hyphens or brackets, and
 // without the "ogr_" GDAL gives GPX extensions: "DoseRate (nSv/h)" is
 // "doseratensv/h".
@@ -290,7 +275,7 @@ std::optional<SurveyFile> readSurveyFile(const QString& path, QString* error)
     if (!QFileInfo::exists(path))
         return fail(QStringLiteral("does not exist"));
     GDALAllRegister();
-    const QuietGdal quiet;
+    const gdal::Quiet quiet;
     // CSV has no geometry of its own: the position is in two columns.
     const char* const csvOptions[] = {"X_POSSIBLE_NAMES=X,lon,long,lng,longitude",
                                       "Y_POSSIBLE_NAMES=Y,lat,latitude", nullptr};

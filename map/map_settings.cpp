@@ -1,5 +1,7 @@
 #include "map_settings.h"
 
+#include <dose_steps.h>
+
 #include <QSettings>
 #include <QStringList>
 
@@ -7,7 +9,7 @@
 
 namespace {
 
-constexpr int steps = 5;
+constexpr int steps = kDoseStepCount;
 const QString folderKey = QStringLiteral("MapFolder");
 const QString thresholdsKey = QStringLiteral("Thresholds");
 const QString colorsKey = QStringLiteral("Colors");
@@ -21,13 +23,18 @@ QString MapSettings::defaultFolder()
 
 QList<float> MapSettings::defaultThresholds()
 {
-    return {100, 200, 300, 400, 500};
+    QList<float> thresholds;
+    for (const DoseStep& step : defaultDoseSteps())
+        thresholds.append(step.threshold);
+    return thresholds;
 }
 
 QList<QColor> MapSettings::defaultColors()
 {
-    return {QColor(255, 100, 0, 255), QColor(30, 225, 0, 255), QColor(50, 20, 255, 255),
-            QColor(70, 180, 90, 255), QColor(90, 160, 200, 255)};
+    QList<QColor> colors;
+    for (const DoseStep& step : defaultDoseSteps())
+        colors.append(QColor::fromRgba(step.argb));
+    return colors;
 }
 
 MapSettings MapSettings::load()

@@ -6,6 +6,8 @@
 #include "survey_text.h"
 #include "track_item.h"
 
+#include <survey_checks.h>
+
 #include <QDir>
 #include <QFile>
 #include <QGraphicsEllipseItem>
@@ -69,18 +71,21 @@ std::optional<map_files::WorldFile> readWorld(const QString& path)
 }
 
 // A rejected definition gives a null projection (and its message); only a
-// file that cannot be opened gives nothing.
-std::optional<proj::ProjectionPtr> readProjection(const QString& path)
+// file that cannot be opened gives nothing. `definition` gets the line read.
+std::optional<proj::ProjectionPtr> readProjection(const QString& path,
+                                                  QByteArray* definition = nullptr)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         ui::showErrorMessage(QStringLiteral("Could not load calibration file!"));
         return std::nullopt;
     }
-    proj::ProjectionPtr projection =
-        proj::initPlus(map_files::readProjectionLine(file).constData());
+    const QByteArray line = map_files::readProjectionLine(file);
+    proj::ProjectionPtr projection = proj::initPlus(line.constData());
     if (!projection)
         ui::showErrorMessage(projError("User projection error:"));
+    else if (definition)
+        *definition = line;
     return projection;
 }
 
@@ -148,8 +153,11 @@ void TOrvisk::loadCalFile(const QString& path)
 
 void TOrvisk::loadProjFile(const QString& path)
 {
-    if (std::optional<proj::ProjectionPtr> projection = readProjection(path))
+    QByteArray definition;
+    if (std::optional<proj::ProjectionPtr> projection = readProjection(path, &definition)) {
         userProj = std::move(*projection);
+        userProjDefinition = definition;
+    }
 }
 
 std::optional<QPointF> TOrvisk::sceneToGeo(QPointF scenePos) const
@@ -301,6 +309,45 @@ void TOrvisk::updateMarkItem()
     markItem = ring;
 }
 
+void TOrvisk::setUnderlay(const QImage& image, double west, double north, double cellWidth,
+                          double cellHeight)
+{
+    underlay = image;
+    // Map coordinates to scene pixels: the world file's origin and pixel size.
+    underlayPlace =
+        QRectF((west - mapOrigin.x()) / pixelSize.x(), (north - mapOrigin.y()) / pixelSize.y(),
+               cellWidth / pixelSize.x(), -cellHeight / pixelSize.y());
+    placeUnderlay();
+}
+
+void TOrvisk::clearUnderlay()
+{
+    underlay = QImage();
+    placeUnderlay();
+}
+
+void TOrvisk::setUnderlayShown(bool shown)
+{
+    underlayShown = shown;
+    if (underlayItem)
+        underlayItem->setVisible(shown);
+}
+
+void TOrvisk::placeUnderlay()
+{
+    delete std::exchange(underlayItem, nullptr);
+    if (underlay.isNull())
+        return;
+    // Over the map, under the track; cells drawn as squares, not blurred.
+    auto* item = scene.addPixmap(QPixmap::fromImage(underlay));
+    item->setTransformationMode(Qt::FastTransformation);
+    item->setPos(underlayPlace.topLeft());
+    item->setTransform(QTransform::fromScale(underlayPlace.width(), underlayPlace.height()));
+    item->setZValue(0.5); // the map is at 0, the track at 1
+    item->setVisible(underlayShown);
+    underlayItem = item;
+}
+
 void TOrvisk::centreOnSurveyPoint(int surveyIndex)
 {
     const int index = trackIndexOf(surveyIndex);
@@ -312,16 +359,19 @@ void TOrvisk::createScene(int radius)
 {
     measureItems.clear(); // deleted with the scene's other items
     markItem = nullptr;
+    underlayItem = nullptr;
     scene.clear();
     QGraphicsPixmapItem* map = scene.addPixmap(mapPixmap);
     map->setPos(0, 0);
     map->setScale(1.0);
     map->setTransformationMode(Qt::SmoothTransformation);
+    placeUnderlay();
 
     // One item for the whole track; it keeps its own copy of the points, so
     // clearTrack leaves the drawn circles until the next rebuild.
     trackLayer = new TrackItem(track, trackValues, radius, doseSteps);
     trackLayer->setReadable(true);
+    trackLayer->setZValue(1);
     applyTrackLook();
     scene.addItem(trackLayer);
     inspected = -1;
@@ -393,14 +443,17 @@ void TOrvisk::loadMapFolder(const QString& folder)
     const QDir dir(folder);
     std::optional<QImage> image = readMapImage(dir.filePath(QStringLiteral("map.png")));
     std::optional<map_files::WorldFile> world = readWorld(dir.filePath(QStringLiteral("map.pgw")));
+    QByteArray definition;
     std::optional<proj::ProjectionPtr> projection =
-        readProjection(dir.filePath(QStringLiteral("map.ppr")));
+        readProjection(dir.filePath(QStringLiteral("map.ppr")), &definition);
     if (!image || !world || !projection || !*projection)
         return;
     mapPixmap = QPixmap::fromImage(*image);
     pixelSize = world->pixelSize;
     mapOrigin = world->origin;
     userProj = std::move(*projection);
+    userProjDefinition = definition;
+    clearUnderlay(); // it lay on the old map
 
     const QVector<SurveyPoint> points = std::exchange(trackValues, {});
     const QVector<int> sources = std::exchange(trackSources, {});
@@ -465,14 +518,17 @@ void TOrvisk::centerExactly(QPointF scenePos)
 
 void TOrvisk::fitTrack()
 {
-    // The good points shown; a point without a fix or far off its walk would
-    // shrink the walk to nothing. Flagged ones only when no good one is shown.
+    // The points shown whose place is trusted: one without a fix or far off
+    // its walk would shrink the walk to nothing. The others only when none
+    // is trusted.
+    constexpr uint16_t kMisplaced = kFlagNoFix | kFlagSpeed;
     const bool layered = trackLayer && trackLayer->points().size() == track.size();
     for (const bool goodOnly : {true, false}) {
         // Not QRectF's union: it skips rectangles without area, as a point is.
         std::optional<QPointF> low, high;
         for (int i = 0; i < track.size(); ++i) {
-            if (layered && (!trackLayer->isShown(i) || (goodOnly && trackLayer->flags(i))))
+            if (layered &&
+                (!trackLayer->isShown(i) || (goodOnly && (trackLayer->flags(i) & kMisplaced))))
                 continue;
             const QPointF& p = track[i];
             low = low ? QPointF(std::min(low->x(), p.x()), std::min(low->y(), p.y())) : p;

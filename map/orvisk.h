@@ -11,6 +11,7 @@
 
 #include <QGraphicsScene>
 #include <QGraphicsView>
+#include <QImage>
 #include <QPixmap>
 #include <QPointF>
 #include <QVector>
@@ -67,11 +68,27 @@ public:
     int markedSurveyPoint() const { return marked; }
     // Centres the view on a survey point at the current zoom.
     void centreOnSurveyPoint(int surveyIndex);
+
+    // The map's projection as its file gives it (a PROJ definition).
+    const QByteArray& projectionDefinition() const { return userProjDefinition; }
+    // An image laid over the map and under the track, such as an
+    // interpolated raster: its upper-left corner at (west, north) and its
+    // cells cellWidth x cellHeight in the map's projection. It holds through
+    // createScene; another map takes it away.
+    void setUnderlay(const QImage& image, double west, double north, double cellWidth,
+                     double cellHeight);
+    void clearUnderlay();
+    bool hasUnderlay() const { return !underlay.isNull(); }
+    void setUnderlayShown(bool shown);
+    bool underlayIsShown() const { return underlayShown; }
+    // The item showing it (null without one), for tests.
+    const QGraphicsItem* underlayItemForTests() const { return underlayItem; }
     int getTrackLen() const { return track.size(); }
     void createScene(int radius);
-    // Zooms and centres so that the good points shown (or, without any, the
-    // flagged ones) show whole, with a margin; a single point is centred at
-    // the current zoom.
+    // Zooms and centres so that the points shown show whole, with a margin,
+    // leaving out those without a fix or too fast to be where they are
+    // (unless no other is shown); a single point is centred at the current
+    // zoom.
     void fitTrack();
     // Loads "map.png", "map.pgw" and "map.ppr" from `folder`, places the track
     // on the new map (positions it cannot place are dropped) and clears the
@@ -148,6 +165,7 @@ private:
     void placePoints(const SurveyPoint* points, std::size_t count, const int* sources);
     void applyTrackLook();
     void fitArea(QPointF low, QPointF high);
+    void placeUnderlay();
     int trackIndexOf(int surveyIndex) const;
     void updateMarkItem();
 
@@ -171,6 +189,11 @@ private:
     std::vector<char> surveyShown;
     int marked = -1;
     QGraphicsItem* markItem = nullptr;
+    QByteArray userProjDefinition;
+    QImage underlay;
+    QRectF underlayPlace; // top left in scene pixels; width, height: scene pixels a cell
+    bool underlayShown = true;
+    QGraphicsItem* underlayItem = nullptr;
     TrackItem* trackLayer = nullptr;
     DoseScale doseSteps;
     DoseLegend* doseLegend = nullptr;

@@ -22,7 +22,8 @@ public:
         : m_recordSeconds(uint32_t(std::max(limits.recordSeconds, 0))),
           m_offGap(uint32_t(std::max(limits.offGapSeconds, 0))),
           m_warmUp(uint32_t(std::max(limits.warmUpSeconds, 0))), m_maxSpeed(limits.maxSpeed),
-          m_maxHdop10(int(std::floor(limits.maxHdop * 10 + 1e-9))), // HDOP comes in tenths
+          // HDOP comes in tenths, at most 25.5; a limit beyond flags nothing.
+          m_maxHdop10(int(std::floor(std::clamp(limits.maxHdop, -1.0, 1000.0) * 10 + 1e-9))),
           m_minSatellites(limits.minSatellites)
     {
     }
@@ -121,7 +122,15 @@ std::vector<uint16_t> checkSurvey(const std::vector<SurveyPoint>& points,
     for (const RecordSpan& r : records)
         held += r.first + r.count <= points.size() ? r.count : points.size() + 1;
     if (held != points.size()) {
-        walker.visit(points.data(), flags.data(), points.size(), nullptr);
+        // Without records (a file), the times give the order: a file of a
+        // download lists its newest record first.
+        std::vector<uint32_t> order(points.size());
+        for (std::size_t i = 0; i < order.size(); ++i)
+            order[i] = uint32_t(i);
+        std::stable_sort(order.begin(), order.end(),
+                         [&](uint32_t a, uint32_t b) { return points[a].time < points[b].time; });
+        for (uint32_t i : order)
+            walker.visit(&points[i], &flags[i], 1, nullptr);
         return flags;
     }
     for (auto r = records.rbegin(); r != records.rend(); ++r) {

@@ -45,8 +45,9 @@ struct RecordSpan
 // The flags of every point, in the survey's order. The time, speed and
 // warm-up checks follow the order the instrument recorded in: the records
 // oldest first, each record's points in order. Without records (a file) the
-// survey's own order is that order and no record period is checked; so it
-// is when the records do not hold every point.
+// points in time order are that order (a repeated time is still flagged)
+// and no record period is checked; so it is when the records do not hold
+// every point.
 std::vector<uint16_t> checkSurvey(const std::vector<SurveyPoint>& points,
                                   const std::vector<RecordSpan>& records,
                                   const CheckLimits& limits = {});

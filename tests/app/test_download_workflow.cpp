@@ -427,7 +427,8 @@ private slots:
         for (const QAction* action : w.map()->actions())
             menu << action->text();
         QCOMPARE(menu, QStringList({"Fit survey", "Review panel", "Dose-rate chart", "Surveys...",
-                                    "Open file...", "Export survey..."}));
+                                    "Open file...", "Export survey...", "Interpolate...",
+                                    "Interpolated raster"}));
         ui::setSaveFileChooser({});
     }
 

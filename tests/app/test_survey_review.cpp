@@ -3,17 +3,24 @@
 // statistics and the export hold, and the panel and chart kept or hidden.
 #include "dose_chart.h"
 #include "download_dialog.h"
+#include "interpolate_dialog.h"
 #include "main_window.h"
 #include "message_dialogs.h"
 #include "orvisk.h"
 #include "review_panel.h"
 #include "settings_dialog.h"
 #include "sim_session.h"
+#include "survey_export.h"
 #include "survey_file.h"
 #include "track_item.h"
 
+#include <survey_record.h>
+
 #include <QAction>
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileInfo>
+#include <QGraphicsPixmapItem>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -176,11 +183,11 @@ private slots:
         QVERIFY(w.review()->flags()[jumped] & kFlagSpeed);
         QCOMPARE(checkLines(w)[6], QStringLiteral("Faster than 1000 m/s: 1"));
 
-        // The view fits the good points: those at 0,0 lie far off the walk.
+        // The view fits the walk: the points at 0,0 lie far off it.
         QRectF good;
         const TrackItem* track = w.map()->trackItem();
         for (int i = 0; i < track->points().size(); ++i)
-            if (!track->flags(i))
+            if (!(track->flags(i) & (kFlagNoFix | kFlagSpeed)))
                 good |= QRectF(track->points()[i], QSizeF(1, 1));
         const QRectF seen = w.map()->mapToScene(w.map()->viewport()->rect()).boundingRect();
         QVERIFY(seen.contains(good));
@@ -259,6 +266,85 @@ private slots:
         QCOMPARE(w.map()->trackItem()->shownCount(), w.map()->getTrackLen());
         QCOMPARE(w.review()->stats().points, expected.size());
         QVERIFY(messages.isEmpty());
+    }
+
+    void interpolatedRasterUnderTheTrack()
+    {
+        // A survey opened from a file: the simulator's walk, without a download.
+        sim::Simulator s(flawedOptions());
+        const sim::SurveyStore& store = *s.instruments()[0].store;
+        std::vector<SurveyPoint> points;
+        for (auto r = store.records().rbegin(); r != store.records().rend(); ++r) {
+            const sim::Bytes bytes = sim::SurveyStore::encode(*r);
+            const auto record = decodeSurveyRecord(reinterpret_cast<const char*>(bytes.data()),
+                                                   int(bytes.size()), r->index);
+            points.insert(points.end(), record->points.begin(), record->points.end());
+        }
+        const QString walk = dir.filePath("walk.gpkg"), tif = dir.filePath("walk.tif");
+        QString error;
+        QVERIFY2(exportSurvey(walk, points, &error), qPrintable(error));
+        MainWindow w;
+        w.resize(1280, 720);
+        w.show();
+        activate(w);
+        ui::setOpenFileChooser([&](const QString&, const QString&) { return walk; });
+        ui::setSaveFileChooser([&](const QString&, const QString&) { return tif; });
+        QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(w.survey().size(), points.size());
+        // An export holds no satellite counts or HDOP: not checked for.
+        QCOMPARE(checkLines(w)[3], QStringLiteral("HDOP: not in the data: 0"));
+        QCOMPARE(checkLines(w)[4], QStringLiteral("Satellites: not in the data: 0"));
+        QCOMPARE(checkLines(w)[5], QStringLiteral("Time out of order: 0"));
+
+        // The dialog's values as they stand, in the map's projection.
+        auto* timer = new QTimer(&w);
+        timer->setInterval(10);
+        QObject::connect(timer, &QTimer::timeout, [timer] {
+            auto* dialog = qobject_cast<InterpolateDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            timer->stop();
+            dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        });
+        timer->start();
+        QTest::keyClick(&w, Qt::Key_I, Qt::ControlModifier);
+        QVERIFY2(messages.isEmpty(), qPrintable(messages.join('\n')));
+        QVERIFY(QFileInfo(tif).size() > 0);
+        TOrvisk* map = w.map();
+        QVERIFY(map->hasUnderlay() && map->underlayItemForTests()->isVisible());
+
+        // Under every good point lies a cell with a value, coloured as the
+        // points are: the track's own colour step, or a neighbour's.
+        const auto* under = static_cast<const QGraphicsPixmapItem*>(map->underlayItemForTests());
+        const QImage cells = under->pixmap().toImage();
+        const TrackItem* track = map->trackItem();
+        QVERIFY(under->zValue() > 0 && under->zValue() < track->zValue());
+        int valued = 0, good = 0;
+        for (int i = 0; i < track->points().size(); ++i) {
+            if (track->flags(i))
+                continue;
+            ++good;
+            const QPointF cell = under->sceneTransform().inverted().map(track->points()[i]);
+            valued += qAlpha(cells.pixel(int(cell.x()), int(cell.y()))) == 150;
+        }
+        QVERIFY2(valued > good * 95 / 100,
+                 qPrintable(QStringLiteral("%1 of %2").arg(valued).arg(good)));
+        // Far from the walk, nothing.
+        QCOMPARE(qAlpha(cells.pixel(0, 0)), 0);
+
+        // Hidden and shown from the map's menu; gone with the next survey.
+        QAction* shown = nullptr;
+        for (QAction* action : map->actions())
+            if (action->text() == QLatin1String("Interpolated raster"))
+                shown = action;
+        QVERIFY(shown && shown->isChecked());
+        shown->trigger();
+        QVERIFY(!map->underlayItemForTests()->isVisible());
+        shown->trigger();
+        QVERIFY(map->underlayItemForTests()->isVisible());
+        activate(w);
+        QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+        QVERIFY(!map->hasUnderlay() && !shown->isEnabled());
     }
 
     void panelAndChartHiddenAndKept()

@@ -130,7 +130,12 @@ private slots:
             expected.push_back(i);
         QCOMPARE(warm, expected);
 
-        // Without records (a file): the survey's order, no record periods.
+        // Without records (a file): the times' order, no record periods. A
+        // file of a download lists its newest record first; that is not a
+        // time going backwards.
+        const std::vector<uint16_t> newestFirst = checkSurvey(w.points, {});
+        for (std::size_t i = 0; i < w.points.size(); ++i)
+            QCOMPARE(newestFirst[i] & kFlagTime, 0);
         Walk file = walk(2);
         std::vector<SurveyPoint> ordered;
         for (std::size_t i = 0; i < file.points.size(); ++i)
