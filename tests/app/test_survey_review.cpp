@@ -46,20 +46,28 @@ sim::SimOptions flawedOptions()
     return o;
 }
 
-void answerPeriodDialog()
+// Answers the next modal dialog of type Dialog with `answer`, once it shows.
+template <typename Dialog, typename Answer> void answerDialog(Answer answer)
 {
     auto* timer = new QTimer;
     timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer] {
-        auto* dialog = qobject_cast<DownloadDialog*>(QApplication::activeModalWidget());
+    QObject::connect(timer, &QTimer::timeout, [timer, answer] {
+        auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
         if (!dialog)
             return;
         timer->stop();
         timer->deleteLater();
+        answer(dialog);
+    });
+    timer->start();
+}
+
+void answerPeriodDialog()
+{
+    answerDialog<DownloadDialog>([](DownloadDialog* dialog) {
         dialog->findChild<QRadioButton*>("radioButton")->setChecked(true);
         dialog->findChild<QPushButton*>("btn_start")->click();
     });
-    timer->start();
 }
 
 QStringList checkLines(MainWindow& w)
@@ -167,17 +175,10 @@ private slots:
         // Driving speeds allowed in Settings: the points are checked again,
         // and only the jump of 2 km in a second is still too fast.
         QVERIFY(counts[4] > 1);
-        auto* timer = new QTimer(&w);
-        timer->setInterval(10);
-        QObject::connect(timer, &QTimer::timeout, [timer] {
-            auto* dialog = qobject_cast<SettingsDialog*>(QApplication::activeModalWidget());
-            if (!dialog)
-                return;
-            timer->stop();
+        answerDialog<SettingsDialog>([](SettingsDialog* dialog) {
             dialog->findChild<QLineEdit*>("edit_maxSpeed")->setText(QStringLiteral("1000"));
             dialog->findChild<QPushButton*>("btn_ok")->click();
         });
-        timer->start();
         w.findChild<QPushButton*>("btnSettings")->click();
         QCOMPARE(countFlags(w.review()->flags())[4], std::size_t(1));
         QVERIFY(w.review()->flags()[jumped] & kFlagSpeed);
@@ -297,16 +298,9 @@ private slots:
         QCOMPARE(checkLines(w)[5], QStringLiteral("Time out of order: 0"));
 
         // The dialog's values as they stand, in the map's projection.
-        auto* timer = new QTimer(&w);
-        timer->setInterval(10);
-        QObject::connect(timer, &QTimer::timeout, [timer] {
-            auto* dialog = qobject_cast<InterpolateDialog*>(QApplication::activeModalWidget());
-            if (!dialog)
-                return;
-            timer->stop();
+        answerDialog<InterpolateDialog>([](InterpolateDialog* dialog) {
             dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
         });
-        timer->start();
         QTest::keyClick(&w, Qt::Key_I, Qt::ControlModifier);
         QVERIFY2(messages.isEmpty(), qPrintable(messages.join('\n')));
         QVERIFY(QFileInfo(tif).size() > 0);
