@@ -9,6 +9,7 @@
 #include "interpolate_dialog.h"
 #include "map_settings.h"
 #include "message_dialogs.h"
+#include "report_dialog.h"
 #include "review_panel.h"
 #include "settings_dialog.h"
 #include "survey_download.h"
@@ -28,6 +29,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QIcon>
 #include <QProgressDialog>
 #include <QSettings>
@@ -113,6 +115,11 @@ MainWindow::MainWindow(QWidget* parent)
     interpolateAction->setShortcutContext(Qt::WindowShortcut);
     connect(interpolateAction, &QAction::triggered, this, &MainWindow::Interpolate);
     addAction(interpolateAction);
+    auto* reportAction = new QAction(QStringLiteral("Report..."), this);
+    reportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    reportAction->setShortcutContext(Qt::WindowShortcut);
+    connect(reportAction, &QAction::triggered, this, &MainWindow::MakeReport);
+    addAction(reportAction);
     rasterAction = new QAction(QStringLiteral("Interpolated raster"), this);
     rasterAction->setCheckable(true);
     rasterAction->setEnabled(false);
@@ -139,6 +146,7 @@ MainWindow::MainWindow(QWidget* parent)
     orvisk->addAction(openAction);
     orvisk->addAction(exportAction);
     orvisk->addAction(interpolateAction);
+    orvisk->addAction(reportAction);
     orvisk->addAction(rasterAction);
     orvisk->setContextMenuPolicy(Qt::ActionsContextMenu);
     UpdateStatus();
@@ -378,6 +386,7 @@ void MainWindow::OnBtnDownloadClicked()
     bool listed = false;
     DownloadInfo archived;
     std::unique_ptr<ArchiveWriter> writer;
+    QCryptographicHash recordsHash(QCryptographicHash::Sha256); // as they came, newest first
     const SurveyDownload::End end = run.fetchAhead(
         [&](bool ok) {
             listed = ok;
@@ -392,12 +401,14 @@ void MainWindow::OnBtnDownloadClicked()
             orvisk->clearTrack();
             surveyPoints.clear();
             recordSpans.clear();
+            provenance.reset();
             archived = startedDownload(run, dev->connString());
             writer = archiveWriter(archived);
             return !progress.wasCanceled();
         },
         [&](int i, const SurveyRecord* record) {
             if (record) {
+                recordsHash.addData(record->bytes.data(), int(record->bytes.size()));
                 if (writer)
                     writer->add(i, *record);
                 std::printf("%d %d\n", daysBefore(record->time), lastDaysValue);
@@ -424,8 +435,10 @@ void MainWindow::OnBtnDownloadClicked()
     orvisk->createScene(trackR);
     orvisk->fitTrack();
     QString archiveProblem = writer ? QString() : lastArchiveProblem;
+    endedDownload(archived, run);
+    provenance = provenanceOf(archived);
+    provenance->recordsSha256 = QString::fromLatin1(recordsHash.result().toHex());
     if (writer) {
-        endedDownload(archived, run);
         if (!writer->finish(archived))
             archiveProblem = writer->error();
         else
@@ -511,7 +524,17 @@ void MainWindow::OnBtnSurveysClicked()
             return;
         }
     }
-    ShowSurvey(std::move(points), std::move(records));
+    // Several downloads have no one provenance.
+    std::optional<SurveyProvenance> from;
+    if (dialog.chosen().size() == 1) {
+        QString problem;
+        from = archivedProvenance(*opened, dialog.chosen().front(), &problem);
+        if (!from) {
+            showError(this, problem);
+            return;
+        }
+    }
+    ShowSurvey(std::move(points), std::move(records), std::move(from));
     std::printf("Opened %zu points of %zu downloads from the archive.\n", surveyPoints.size(),
                 dialog.chosen().size());
     std::fflush(stdout);
@@ -529,7 +552,7 @@ void MainWindow::OpenFile()
         return;
     }
     const bool noDoseRate = !file->orviskExport && file->doseRateField.isEmpty();
-    ShowSurvey(std::move(file->points), {});
+    ShowSurvey(std::move(file->points), {}, std::nullopt);
     std::printf("Opened %zu points from %s%s\n", surveyPoints.size(), path.toUtf8().constData(),
                 noDoseRate ? " (no dose-rate field found)" : "");
     std::fflush(stdout);
@@ -537,9 +560,11 @@ void MainWindow::OpenFile()
 
 // Points from the archive or a file take the place of the last download's,
 // and the view fits them.
-void MainWindow::ShowSurvey(std::vector<SurveyPoint> points, std::vector<RecordSpan> records)
+void MainWindow::ShowSurvey(std::vector<SurveyPoint> points, std::vector<RecordSpan> records,
+                            std::optional<SurveyProvenance> from)
 {
     TOrvisk* orvisk = ui->Orvisk;
+    provenance = std::move(from);
     ForgetRaster();
     orvisk->clearTrack();
     surveyPoints = std::move(points);
@@ -575,8 +600,10 @@ void MainWindow::ExportSurvey()
     if (path.isEmpty())
         return;
     QString error;
-    if (!exportSurvey(path, points, &error,
-                      pointFlags.size() == points.size() ? &pointFlags : nullptr)) {
+    SurveyExportOptions options;
+    options.flags = pointFlags.size() == points.size() ? &pointFlags : nullptr;
+    options.provenance = provenance;
+    if (!exportSurvey(path, points, options, &error)) {
         showError(this, error);
         return;
     }
@@ -613,6 +640,7 @@ void MainWindow::Interpolate()
     if (dialog.exec() != QDialog::Accepted)
         return;
     RasterOptions options = dialog.options();
+    options.provenance = provenance;
     const bool onMap = options.projection.isEmpty();
     if (onMap)
         options.projection = QString::fromUtf8(ui->Orvisk->projectionDefinition());
@@ -669,6 +697,44 @@ void MainWindow::Interpolate()
     if (!onMap)
         return; // another projection: the file is the deliverable
     ShowRaster(*raster);
+}
+
+// The map of what is shown with its figures, as a PDF.
+void MainWindow::MakeReport()
+{
+    if (surveyPoints.empty()) {
+        showError(this, QStringLiteral("Nothing to report: download or open a survey first."));
+        return;
+    }
+    // The panel's figures are those of what is shown.
+    ReportFacts facts;
+    facts.survey = &surveyPoints;
+    facts.stats = reviewPanel->stats();
+    facts.recordsKnown = reviewPanel->recordsKnown();
+    facts.limits = reviewPanel->checkLimits();
+    facts.flagCounts = shownFlagCounts(reviewPanel->flags(), reviewPanel->shown());
+    facts.provenance = provenance;
+    if (reviewPanel->filtered())
+        facts.filter = QStringLiteral("only the %1 of %2 points: %3")
+                           .arg(reviewPanel->shownCount())
+                           .arg(surveyPoints.size())
+                           .arg(reviewPanel->filterText());
+    ReportDialog dialog(defaultReportTitle(facts), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    facts.title = dialog.title();
+    const QString path =
+        ui::chooseSaveFile(this, QStringLiteral("Report"), QStringLiteral("PDF (*.pdf)"));
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!writeSurveyReport(path, *ui->Orvisk, facts, dialog.options(), &error)) {
+        showError(this, error);
+        return;
+    }
+    std::printf("Wrote the report of %zu points to %s\n", facts.stats.points,
+                path.toUtf8().constData());
+    std::fflush(stdout);
 }
 
 // A raster made from the survey before is not the next one's.

@@ -2,6 +2,8 @@
 // connection status and the map.
 #pragma once
 
+#include "survey_export.h"
+
 #include <survey_checks.h>
 #include <survey_point.h>
 
@@ -9,6 +11,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 class ArchiveWriter;
@@ -49,6 +52,7 @@ public:
     const std::vector<SurveyPoint>& survey() const { return surveyPoints; }
     // Where each record's points lie in survey() (empty: not known).
     const std::vector<RecordSpan>& surveyRecords() const { return recordSpans; }
+    const std::optional<SurveyProvenance>& surveyProvenance() const { return provenance; }
     ReviewPanel* review() const { return reviewPanel; }
     DoseChart* chart() const { return doseChart; }
 
@@ -81,10 +85,12 @@ private:
     void ShowMeasurement();
     SurveyArchive* openArchive();
     std::unique_ptr<ArchiveWriter> archiveWriter(DownloadInfo& info);
-    void ShowSurvey(std::vector<SurveyPoint> points, std::vector<RecordSpan> records);
+    void ShowSurvey(std::vector<SurveyPoint> points, std::vector<RecordSpan> records,
+                    std::optional<SurveyProvenance> from);
     // The points the Review panel shows, with their flags.
     std::pair<std::vector<SurveyPoint>, std::vector<uint16_t>> ShownSurvey() const;
     void Interpolate();
+    void MakeReport();
     void ShowRaster(const DoseRaster& raster);
     void ForgetRaster();
     void ReviewSurvey();
@@ -104,6 +110,9 @@ private:
     QString mapFolder;
     std::vector<SurveyPoint> surveyPoints;
     std::vector<RecordSpan> recordSpans;
+    // Where the survey came from: a download, or one archived download;
+    // none for a file or several downloads.
+    std::optional<SurveyProvenance> provenance;
     ReviewPanel* reviewPanel = nullptr;
     DoseChart* doseChart = nullptr;
     QSplitter* besideMap = nullptr;     // the map and the review panel

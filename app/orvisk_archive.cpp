@@ -9,17 +9,26 @@
 #include "survey_export.h"
 #include "survey_file.h"
 #include "survey_raster.h"
+#include "survey_report.h"
 
 #include <check_settings.h>
+#include <dose_scale.h>
+#include <map_settings.h>
+#include <message_dialogs.h>
+#include <orvisk.h>
 #include <orvisk_identity.h>
 
+#include <QApplication>
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QFile>
+#include <QSettings>
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 namespace {
 
@@ -47,6 +56,10 @@ const char* const kUsageText =
     "                       nothing farther than the mask (20 m) from a point;\n"
     "                       cells of M metres (about 1000 on the long side), in\n"
     "                       EPSG:N (the UTM zone of the points)\n"
+    "  report ID FILE.pdf [--title TEXT] [--page A4|Letter] [--portrait]\n"
+    "                       a one-page map report: the survey on the map set in\n"
+    "                       Orvisk's settings, its legend, statistics and checks\n"
+    "                       (landscape A4 unless asked otherwise)\n"
     "  import FILE          a GeoPackage, GeoJSON, GPX, KML or CSV file's points\n"
     "                       as a download of its own\n"
     "  delete ID            removes a download (records another download shares stay)\n"
@@ -188,16 +201,16 @@ bool rasterArguments(const QStringList& flags, RasterOptions& options, QString* 
     return error->isEmpty();
 }
 
-int interpolate(SurveyArchive& archive, qint64 id, const QString& file,
-                const RasterOptions& options)
+int interpolate(SurveyArchive& archive, qint64 id, const QString& file, RasterOptions options)
 {
     std::vector<SurveyPoint> points;
     std::vector<RecordSpan> spans;
-    if (!archive.points(id, points) || !archive.recordSpans(id, 0, spans))
-        return fail(kNoArchive, archive.lastError());
+    QString error;
+    options.provenance = archivedProvenance(archive, id, &error);
+    if (!options.provenance || !archive.points(id, points) || !archive.recordSpans(id, 0, spans))
+        return fail(kNoArchive, options.provenance ? archive.lastError() : error);
     // Only the good points: a flagged one would colour the cells around it.
     const std::vector<uint16_t> flags = checkSurvey(points, spans, loadCheckLimits());
-    QString error;
     DoseRaster raster;
     if (!interpolateSurvey(points, flags, options, file, &error, &raster))
         return fail(kFileFailed, error);
@@ -212,6 +225,83 @@ int interpolate(SurveyArchive& archive, qint64 id, const QString& file,
     return kDone;
 }
 
+// The report's options after "report ID FILE"; false with the reason for a
+// flag that is unknown or without its value.
+bool reportArguments(const QStringList& flags, ReportOptions& options, QString& title,
+                     QString* error)
+{
+    for (int i = 0; i < flags.size(); ++i) {
+        const QString& flag = flags[i];
+        if (flag == QLatin1String("--portrait") || flag == QLatin1String("--landscape")) {
+            options.orientation = flag == QLatin1String("--portrait") ? QPageLayout::Portrait
+                                                                      : QPageLayout::Landscape;
+            continue;
+        }
+        const bool hasValue = i + 1 < flags.size();
+        if (flag == QLatin1String("--title") && hasValue) {
+            title = flags[++i];
+            continue;
+        }
+        if (flag == QLatin1String("--page") && hasValue) {
+            const std::optional<QPageSize::PageSizeId> page = pageNamed(flags[++i]);
+            if (!page) {
+                *error = QStringLiteral("report: --page takes A4 or Letter, not %1").arg(flags[i]);
+                return false;
+            }
+            options.page = *page;
+            continue;
+        }
+        *error = QStringLiteral("report: %1 %2\n%3")
+                     .arg(flag,
+                          hasValue || !flag.startsWith(QLatin1String("--"))
+                              ? QStringLiteral("is not an option")
+                              : QStringLiteral("takes a value"),
+                          QLatin1String(kUsageText));
+        return false;
+    }
+    return true;
+}
+
+// The survey drawn on the map of Orvisk's settings, as the window draws it,
+// and written as a report.
+int report(SurveyArchive& archive, qint64 id, const QString& file, const ReportOptions& options,
+           QString title)
+{
+    std::vector<SurveyPoint> points;
+    std::vector<RecordSpan> spans;
+    QString error;
+    std::optional<SurveyProvenance> provenance = archivedProvenance(archive, id, &error);
+    if (!provenance || !archive.points(id, points) || !archive.recordSpans(id, 0, spans))
+        return fail(kNoArchive, provenance ? archive.lastError() : error);
+    const MapSettings settings = MapSettings::load();
+    // The map's own complaints go to standard error; the report goes on
+    // without what could not be loaded.
+    ui::setMessageSink([](const QString& text) {
+        std::fprintf(stderr, "orvisk-archive: the map: %s\n", text.toLocal8Bit().constData());
+    });
+    TOrvisk map;
+    map.setDoseScale(DoseScale(settings.thresholds, settings.colors));
+    map.loadMapFolder(settings.folder);
+    map.clearTrack();
+    map.addTrackPoints(points);
+    std::vector<uint16_t> flags = checkSurvey(points, spans, settings.checks);
+    map.setTrackFlags(flags);
+    map.createScene(QSettings().value(QStringLiteral("trackR")).toInt());
+    std::vector<int> recordOf(points.size(), -1);
+    for (std::size_t r = 0; r < spans.size(); ++r)
+        for (std::size_t i = spans[r].first;
+             i < spans[r].first + spans[r].count && i < recordOf.size(); ++i)
+            recordOf[i] = int(r);
+    ReportFacts facts = reportFacts(points, flags, {}, recordOf, settings.checks);
+    facts.provenance = std::move(provenance);
+    facts.title = title.isEmpty() ? defaultReportTitle(facts) : title;
+    if (!writeSurveyReport(file, map, facts, options, &error))
+        return fail(kFileFailed, error);
+    std::fprintf(stderr, "wrote the report of %zu points (%d placed on the map) to %s\n",
+                 points.size(), map.getTrackLen(), file.toLocal8Bit().constData());
+    return kDone;
+}
+
 int run(const QString& path, const QStringList& args)
 {
     const QString command = args.value(0);
@@ -221,7 +311,9 @@ int run(const QString& path, const QStringList& args)
                            ? 2
                            : 0;
     const bool interpolating = command == QLatin1String("interpolate");
+    const bool reporting = command == QLatin1String("report");
     if (interpolating ? args.size() < 3 || args.size() % 2 == 0
+        : reporting   ? args.size() < 3
                       : needed == 0 || args.size() != needed)
         return fail(kUsage, command.isEmpty() ? QStringLiteral("no command\n") + kUsageText
                                               : QStringLiteral("%1: wrong command or arguments\n%2")
@@ -240,6 +332,10 @@ int run(const QString& path, const QStringList& args)
 
     RasterOptions raster;
     if (interpolating && !rasterArguments(args.mid(3), raster, &error))
+        return fail(kUsage, error);
+    ReportOptions reportOptions;
+    QString title;
+    if (reporting && !reportArguments(args.mid(3), reportOptions, title, &error))
         return fail(kUsage, error);
 
     std::optional<SurveyFile> file;
@@ -290,6 +386,8 @@ int run(const QString& path, const QStringList& args)
     }
     if (interpolating)
         return interpolate(*archive, id, args[2], raster);
+    if (reporting)
+        return report(*archive, id, args[2], reportOptions, title);
     std::vector<SurveyPoint> points;
     std::vector<RecordSpan> spans;
     if (!archive->points(id, points) || !archive->recordSpans(id, 0, spans))
@@ -298,17 +396,9 @@ int run(const QString& path, const QStringList& args)
     const std::vector<uint16_t> flags = checkSurvey(points, spans, loadCheckLimits());
     SurveyExportOptions exported;
     exported.flags = &flags;
-    exported.provenance = provenanceOf(download->info);
-    std::vector<SurveyArchive::StoredRecord> records;
-    if (!archive->records(id, records))
-        return fail(kNoArchive, archive->lastError());
-    QCryptographicHash hash(QCryptographicHash::Sha256); // newest first, as downloaded
-    for (const SurveyArchive::StoredRecord& r : records)
-        hash.addData(r.bytes);
-    exported.provenance->recordsSha256 = QString::fromLatin1(hash.result().toHex());
-    exported.provenance->source = QStringLiteral("download %1 (%2) of the archive %3, from %4")
-                                      .arg(id)
-                                      .arg(download->info.uuid, path, download->info.connection);
+    exported.provenance = archivedProvenance(*archive, id, &error);
+    if (!exported.provenance)
+        return fail(kNoArchive, error);
     if (!exportSurvey(args[2], points, exported, &error))
         return fail(kFileFailed, error);
     if (args[2] != QLatin1String("-"))
@@ -321,9 +411,16 @@ int run(const QString& path, const QStringList& args)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    // A report draws the map: widgets, off any screen.
+    const bool drawing =
+        std::any_of(argv + 1, argv + argc, [](const char* a) { return !std::strcmp(a, "report"); });
+    if (drawing && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::unique_ptr<QCoreApplication> app = drawing
+                                                ? std::make_unique<QApplication>(argc, argv)
+                                                : std::make_unique<QCoreApplication>(argc, argv);
     setOrviskIdentity();
-    QStringList args = app.arguments().mid(1);
+    QStringList args = app->arguments().mid(1);
     QString path;
     if (args.value(0) == QLatin1String("--archive")) {
         if (args.size() < 2)

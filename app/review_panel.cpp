@@ -1,7 +1,8 @@
 #include "review_panel.h"
 
+#include "survey_summary.h"
+
 #include <dose_scale.h>
-#include <geodesic_line.h>
 #include <survey_text.h>
 
 #include <QDateTime>
@@ -16,6 +17,8 @@
 
 #include <cmath>
 
+using namespace survey_summary;
+
 namespace {
 
 // Rows of the checks list after "All points" and "Good points", by bit.
@@ -25,50 +28,6 @@ static_assert(kFlagTime == 1u << kFlagTimeBit && kFlagWarmUp == 1u << kFlagWarmU
 // The hottest places listed, and how close points must be to count as one.
 constexpr std::size_t kHotPlaces = 10;
 constexpr double kHotRadiusMetres = 50;
-
-const char* const statRows[][2] = {
-    {"points", "Points:"}, {"records", "Records:"},   {"start", "Start:"},
-    {"end", "End:"},       {"duration", "Duration:"}, {"distance", "Distance:"},
-    {"area", "Area:"},     {"minimum", "Minimum:"},   {"mean", "Mean:"},
-    {"median", "Median:"}, {"maximum", "Maximum:"},   {"maximumAt", "Maximum at:"},
-};
-enum StatRow {
-    kPoints,
-    kRecords,
-    kStart,
-    kEnd,
-    kDuration,
-    kDistance,
-    kArea,
-    kMinimum,
-    kMean,
-    kMedian,
-    kMaximum,
-    kMaximumAt
-};
-
-QString checkLabel(int bit, const CheckLimits& limits)
-{
-    switch (1u << bit) {
-    case kFlagNoFix:
-        return QStringLiteral("No fix or at 0,0");
-    case kFlagHdop:
-        return std::isfinite(limits.maxHdop) ? QStringLiteral("HDOP above %1").arg(limits.maxHdop)
-                                             : QStringLiteral("HDOP: not in the data");
-    case kFlagSatellites:
-        return limits.minSatellites > 0
-                   ? QStringLiteral("Fewer than %1 satellites").arg(limits.minSatellites)
-                   : QStringLiteral("Satellites: not in the data");
-    case kFlagTime:
-        return QStringLiteral("Time out of order");
-    case kFlagSpeed:
-        return QStringLiteral("Faster than %1 m/s").arg(limits.maxSpeed);
-    case kFlagDoseRate:
-        return QStringLiteral("No dose rate");
-    default:
-        return QStringLiteral("First %1 s after switching on").arg(limits.warmUpSeconds);
-    }
-}
 
 QString timeText(uint32_t seconds)
 {
@@ -82,31 +41,6 @@ QString doseText(float microSievertPerHour)
     SurveyPoint point;
     point.doseRate = microSievertPerHour;
     return survey_text::doseRate(point);
-}
-
-QString durationText(uint32_t seconds)
-{
-    const uint32_t hours = seconds / 3600, minutes = seconds / 60 % 60;
-    if (hours >= 48)
-        return QStringLiteral("%1 d %2 h").arg(hours / 24).arg(hours % 24);
-    if (hours > 0)
-        return QStringLiteral("%1 h %2 min").arg(hours).arg(minutes);
-    return QStringLiteral("%1 min %2 s").arg(minutes).arg(seconds % 60);
-}
-
-QString areaText(double squareMetres)
-{
-    if (squareMetres >= 1e6)
-        return QString::number(squareMetres / 1e6, 'f', 3) + QStringLiteral(" km²");
-    if (squareMetres >= 1e4)
-        return QString::number(squareMetres / 1e4, 'f', 2) + QStringLiteral(" ha");
-    return QString::number(squareMetres, 'f', 0) + QStringLiteral(" m²");
-}
-
-QString placeText(const SurveyPoint& point)
-{
-    return survey_text::latitude(point.latitude) + QLatin1Char(' ') +
-           survey_text::longitude(point.longitude);
 }
 
 QDateTime utc(uint32_t seconds)
@@ -176,7 +110,7 @@ ReviewPanel::ReviewPanel(QWidget* parent) : QWidget(parent)
     auto* statsLayout = new QVBoxLayout(statsPage);
     form = new QFormLayout;
     form->setVerticalSpacing(2);
-    for (const auto& [key, label] : statRows) {
+    for (const auto& [key, label] : kStatRows) {
         auto* value = new QLabel(statsPage);
         value->setObjectName(QStringLiteral("stat_") + QLatin1String(key));
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -351,26 +285,9 @@ void ReviewPanel::showStatistics()
     places = hottestPlaces(survey, pointFlags, shownPoints, kHotPlaces, kHotRadiusMetres);
 
     const SurveyStats& s = statistics;
-    const bool any = s.good > 0;
-    values[kPoints]->setText(
-        QStringLiteral("%1 (%2 good, %3 flagged)").arg(s.points).arg(s.good).arg(s.flagged));
-    values[kRecords]->setText(recordOf.empty() ? QStringLiteral("unknown")
-                                               : QString::number(s.records));
-    values[kStart]->setText(any ? timeText(s.start) : QString());
-    values[kEnd]->setText(any ? timeText(s.end) : QString());
-    values[kDuration]->setText(any ? durationText(s.end - s.start) : QString());
-    values[kDistance]->setText(any ? geodesic::distanceText(s.metres) : QString());
-    values[kArea]->setText(any ? areaText(s.squareMetres) : QString());
-    values[kMinimum]->setText(any ? doseText(s.minDoseRate) : QString());
-    values[kMean]->setText(any ? doseText(s.meanDoseRate) : QString());
-    values[kMedian]->setText(any ? doseText(s.medianDoseRate) : QString());
-    values[kMaximum]->setText(any ? doseText(s.maxDoseRate) : QString());
-    if (s.maxIndex >= 0) {
-        const SurveyPoint& top = survey[std::size_t(s.maxIndex)];
-        values[kMaximumAt]->setText(placeText(top) + QLatin1Char('\n') + survey_text::time(top));
-    } else {
-        values[kMaximumAt]->clear();
-    }
+    const std::vector<QString> texts = statisticsValues(s, survey, !recordOf.empty());
+    for (std::size_t row = 0; row < texts.size(); ++row)
+        values[row]->setText(texts[row]);
     centreMaximum->setEnabled(s.maxIndex >= 0);
 
     hottestList->clear();

@@ -54,6 +54,8 @@ public:
     int chosenCheck() const { return check; }
 
     const SurveyStats& stats() const { return statistics; }
+    bool recordsKnown() const { return !recordOf.empty(); }
+    const CheckLimits& checkLimits() const { return limits; }
     const std::vector<HotPlace>& hottest() const { return places; }
 
 signals:

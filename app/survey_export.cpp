@@ -6,6 +6,7 @@
 #include <orvisk_identity.h>
 #include <whole_file.h>
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -258,10 +259,8 @@ void fillFeature(OGRFeature& feature, OGRPoint& point, const Fields& fields, con
 
 // Provenance and units as names and values, in the order every format
 // writes them.
-struct Item
-{
-    QString key, value;
-};
+
+using Item = ProvenanceField;
 
 QString isoUtc(const QDateTime& t)
 {
@@ -293,9 +292,11 @@ QString reportText(const QByteArray& report)
     return fields.join(QStringLiteral(" | "));
 }
 
-std::vector<Item> provenanceItems(const std::optional<SurveyProvenance>& p)
+} // namespace
+
+std::vector<ProvenanceField> provenanceFields(const std::optional<SurveyProvenance>& p)
 {
-    std::vector<Item> items;
+    std::vector<ProvenanceField> items;
     if (p) {
         items = {{QStringLiteral("instrument_family"), visible(p->family)},
                  {QStringLiteral("instrument_serial"), visible(p->serial)}};
@@ -314,6 +315,13 @@ std::vector<Item> provenanceItems(const std::optional<SurveyProvenance>& p)
     }
     items.push_back({QStringLiteral("orvisk_version"), QString::fromLatin1(orviskVersion())});
     return items;
+}
+
+namespace {
+
+std::vector<Item> provenanceItems(const std::optional<SurveyProvenance>& p)
+{
+    return provenanceFields(p);
 }
 
 // Each field of the layer, as the format names it, with its unit.
@@ -952,6 +960,26 @@ SurveyProvenance provenanceOf(const DownloadInfo& info)
     p.periodFrom = info.periodFrom.isValid() ? info.periodFrom.toUTC() : QDateTime();
     p.periodTo = p.downloaded;
     p.source = info.connection;
+    return p;
+}
+
+std::optional<SurveyProvenance> archivedProvenance(SurveyArchive& archive, qint64 id,
+                                                   QString* error)
+{
+    const std::optional<ArchivedDownload> download = archive.download(id);
+    std::vector<SurveyArchive::StoredRecord> records;
+    if (!download || !archive.records(id, records)) {
+        *error = download ? archive.lastError() : QStringLiteral("no download %1").arg(id);
+        return std::nullopt;
+    }
+    SurveyProvenance p = provenanceOf(download->info);
+    QCryptographicHash hash(QCryptographicHash::Sha256); // newest first, as downloaded
+    for (const SurveyArchive::StoredRecord& r : records)
+        hash.addData(r.bytes);
+    p.recordsSha256 = QString::fromLatin1(hash.result().toHex());
+    p.source = QStringLiteral("download %1 (%2) of the archive %3, from %4")
+                   .arg(id)
+                   .arg(download->info.uuid, archive.path(), download->info.connection);
     return p;
 }
 

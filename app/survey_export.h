@@ -31,6 +31,7 @@
 #include <vector>
 
 struct DownloadInfo;
+class SurveyArchive;
 
 // Where a survey's points came from.
 struct SurveyProvenance
@@ -48,6 +49,20 @@ struct SurveyProvenance
 // A download's provenance as far as its row tells: everything but the
 // records' hash, and the connection as its source.
 SurveyProvenance provenanceOf(const DownloadInfo& info);
+
+// An archived download's provenance, with the hash of its records as
+// stored and the archive as its source; none with the reason.
+std::optional<SurveyProvenance> archivedProvenance(SurveyArchive& archive, qint64 id,
+                                                   QString* error);
+
+// The provenance as named fields (instrument_family, instrument_serial,
+// instrument_report and _hex, downloaded, period_from, period_to,
+// records_sha256, source), then orvisk_version, which every file carries.
+struct ProvenanceField
+{
+    QString key, value;
+};
+std::vector<ProvenanceField> provenanceFields(const std::optional<SurveyProvenance>& provenance);
 
 struct SurveyExportOptions
 {

@@ -426,11 +426,13 @@ bool writeDoseRaster(const DoseRaster& raster, const RasterOptions& options, con
         {"CELL_M", number(f.cell * perUnit)},
         {"NODATA", number(raster.nodata)},
         {"POINT_COUNT", QString::number(raster.points)},
-        {"ORVISK_VERSION", QLatin1String(orviskVersion())},
         {"TIFFTAG_SOFTWARE", QStringLiteral("Orvisk ") + QLatin1String(orviskVersion())},
     };
     for (const auto& [key, value] : items)
         grid->SetMetadataItem(key, value.toUtf8().constData());
+    for (const ProvenanceField& field : provenanceFields(options.provenance))
+        grid->SetMetadataItem(field.key.toUpper().toUtf8().constData(),
+                              field.value.toUtf8().constData());
     GDALRasterBand* band = grid->GetRasterBand(1);
     band->SetDescription("dose rate");
     band->SetUnitType("nSv/h");

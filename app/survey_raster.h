@@ -7,10 +7,13 @@
 // overviews by average) written whole or not at all.
 //
 // The file's metadata: UNIT (nSv/h), METHOD, POWER, SMOOTHING_M, RADIUS_M,
-// MAX_POINTS, MIN_POINTS, MASK_M, MARGIN_M, CELL_M, NODATA, POINT_COUNT and
+// MAX_POINTS, MIN_POINTS, MASK_M, MARGIN_M, CELL_M, NODATA, POINT_COUNT, the
+// provenance's fields in capitals (INSTRUMENT_FAMILY, ..., RECORDS_SHA256) and
 // ORVISK_VERSION; the band's unit is nSv/h and it carries STATISTICS_MINIMUM,
 // _MAXIMUM and _MEAN of the cells with a value.
 #pragma once
+
+#include "survey_export.h"
 
 #include <survey_point.h>
 
@@ -46,6 +49,8 @@ struct RasterOptions
     double mask = 20;
     double margin = -1;    // around the points' extent; below 0: the mask distance
     double nodata = -9999; // a cell without a value; finite, not above 0
+    // Where the points came from, for the metadata; none: Orvisk's version only.
+    std::optional<SurveyProvenance> provenance;
 };
 
 // The grid: `columns` x `rows` square cells of `cell` projection units, the

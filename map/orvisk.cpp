@@ -170,6 +170,16 @@ std::optional<QPointF> TOrvisk::sceneToGeo(QPointF scenePos) const
     return QPointF(y * degreesPerRadian, x * degreesPerRadian);
 }
 
+std::optional<QPointF> TOrvisk::geoToScene(double latitude, double longitude) const
+{
+    if (!hasProjections())
+        return std::nullopt;
+    double x = longitude * radiansPerDegree, y = latitude * radiansPerDegree;
+    if (proj::transform(*latLongProj, *userProj, &x, &y) != 0)
+        return std::nullopt;
+    return QPointF((x - mapOrigin.x()) / pixelSize.x(), (y - mapOrigin.y()) / pixelSize.y());
+}
+
 QString TOrvisk::coordsText(QPointF scenePos) const
 {
     std::optional<QPointF> geo = sceneToGeo(scenePos);
@@ -516,7 +526,7 @@ void TOrvisk::centerExactly(QPointF scenePos)
     verticalScrollBar()->setValue(verticalScrollBar()->value() - qRound(off.y()));
 }
 
-void TOrvisk::fitTrack()
+std::optional<QRectF> TOrvisk::trackExtent() const
 {
     // The points shown whose place is trusted: one without a fix or far off
     // its walk would shrink the walk to nothing. The others only when none
@@ -534,11 +544,26 @@ void TOrvisk::fitTrack()
             low = low ? QPointF(std::min(low->x(), p.x()), std::min(low->y(), p.y())) : p;
             high = high ? QPointF(std::max(high->x(), p.x()), std::max(high->y(), p.y())) : p;
         }
-        if (low) {
-            fitArea(*low, *high);
-            return;
-        }
+        if (low)
+            return QRectF(*low, *high);
     }
+    return std::nullopt;
+}
+
+void TOrvisk::renderScene(QPainter* painter, const QRectF& target, const QRectF& source,
+                          qreal pixelScale)
+{
+    if (trackLayer)
+        trackLayer->setPixelScale(pixelScale);
+    scene.render(painter, target, source, Qt::IgnoreAspectRatio);
+    if (trackLayer)
+        trackLayer->setPixelScale(1);
+}
+
+void TOrvisk::fitTrack()
+{
+    if (const std::optional<QRectF> extent = trackExtent())
+        fitArea(extent->topLeft(), extent->bottomRight());
 }
 
 void TOrvisk::fitArea(QPointF low, QPointF high)

@@ -39,6 +39,9 @@ public:
     void loadCalFile(const QString& path);
     void loadProjFile(const QString& path);
 
+    // The scene position of a place, unrounded; none without projections or
+    // for a place the map's projection cannot take.
+    std::optional<QPointF> geoToScene(double latitude, double longitude) const;
     // Prints the map and geographic coordinates of a scene position.
     void displayCoords(QPointF scenePos);
     // The read-out line for a scene position; empty while a projection is missing.
@@ -90,6 +93,16 @@ public:
     // (unless no other is shown); a single point is centred at the current
     // zoom.
     void fitTrack();
+    // The scene rectangle fitTrack fits: of the trusted points shown, else of
+    // all shown; none when no point is shown.
+    std::optional<QRectF> trackExtent() const;
+    // The scene's items' extent, and the part `source` of the scene drawn
+    // into `target` of a painter, for a print: markers and outlines that
+    // keep their size on the screen take `pixelScale` device pixels a screen
+    // pixel.
+    QRectF sceneExtent() const { return scene.itemsBoundingRect(); }
+    void renderScene(QPainter* painter, const QRectF& target, const QRectF& source,
+                     qreal pixelScale);
     // Loads "map.png", "map.pgw" and "map.ppr" from `folder`, places the track
     // on the new map (positions it cannot place are dropped) and clears the
     // distance marks. The scene shows the new map after the next createScene.

@@ -118,6 +118,7 @@ struct TrackItem::Impl
     QVector<uint16_t> flags;    // empty: all good
     QVector<char> shown;        // empty: all shown
     bool readable = false;
+    qreal pixelScale = 1; // device pixels a screen pixel
     QRectF bounds;
     Grid grid;
     Stamps stamps;
@@ -241,6 +242,16 @@ void TrackItem::setReadable(bool readable)
     update();
 }
 
+void TrackItem::setPixelScale(qreal devicePixels)
+{
+    if (d->pixelScale == devicePixels)
+        return;
+    d->pixelScale = devicePixels;
+    d->stamps = Stamps{};
+    d->tiles.cache.clear();
+    update();
+}
+
 bool TrackItem::readable() const
 {
     return d->readable;
@@ -288,7 +299,7 @@ qreal TrackItem::Impl::radiusAt(qreal zoom) const
 {
     if (!readable || !(zoom > 0))
         return markerRadius;
-    return std::max(markerRadius, kMinimumPixels / 2 / zoom);
+    return std::max(markerRadius, kMinimumPixels * pixelScale / 2 / zoom);
 }
 
 void TrackItem::Impl::buildGrid()
@@ -457,11 +468,11 @@ const Stamp& TrackItem::Impl::stampFor(Kind kind, int phaseX, int phaseY)
     }
 
     // Below the minimum a readable marker keeps its size on the screen.
-    const qreal minimum = readable ? kMinimumPixels / 2 : 0;
+    const qreal minimum = readable ? kMinimumPixels * pixelScale / 2 : 0;
     const bool atMinimum = markerRadius * std::min(stamps.scaleX, stamps.scaleY) < minimum;
     const int side =
         int(std::ceil((2 * (markerRadius + penReach)) * std::max(stamps.scaleX, stamps.scaleY))) +
-        int(std::ceil(2 * (minimum + ringPixels))) + 4;
+        int(std::ceil(2 * (minimum + ringPixels * pixelScale))) + 4;
     const int origin = side / 2;
     QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
     image.fill(0);
@@ -482,7 +493,7 @@ const Stamp& TrackItem::Impl::stampFor(Kind kind, int phaseX, int phaseY)
             painter.setPen(QPen(fill));
             painter.setBrush(QBrush(fill));
         } else {
-            QPen outline(dark, kind == kGood ? outlinePixels : ringPixels);
+            QPen outline(dark, (kind == kGood ? outlinePixels : ringPixels) * pixelScale);
             outline.setCosmetic(true);
             painter.setPen(outline);
             painter.setBrush(kind == kGood ? QBrush(fill) : QBrush());
@@ -533,7 +544,7 @@ void TrackItem::Impl::paintEach(QPainter* painter, const QVector<int>& indices) 
             const QColor c = QColor::fromRgba(colour);
             if (readable) {
                 QPen outline(QColor::fromRgb(darkColour),
-                             kind == kGood ? outlinePixels : ringPixels);
+                             (kind == kGood ? outlinePixels : ringPixels) * pixelScale);
                 outline.setCosmetic(true);
                 painter->setPen(outline);
                 painter->setBrush(kind == kGood ? QBrush(c) : QBrush());
@@ -573,8 +584,9 @@ void TrackItem::Impl::renderTiles(QVector<NewTile>& pending)
         return slot[(row - r0) * columns + column - c0];
     };
 
-    const qreal reach = radiusAt(std::min(tiles.scaleX, tiles.scaleY)) + penReach +
-                        (readable ? ringPixels / std::min(tiles.scaleX, tiles.scaleY) : 0);
+    const qreal reach =
+        radiusAt(std::min(tiles.scaleX, tiles.scaleY)) + penReach +
+        (readable ? ringPixels * pixelScale / std::min(tiles.scaleX, tiles.scaleY) : 0);
     const QRectF area(QPointF((c0 * tileSize - tiles.offset.x()) / tiles.scaleX,
                               (r0 * tileSize - tiles.offset.y()) / tiles.scaleY),
                       QPointF(((c1 + 1) * tileSize - tiles.offset.x()) / tiles.scaleX,
@@ -693,7 +705,8 @@ void TrackItem::Impl::paint(QPainter* painter, const QStyleOptionGraphicsItem* o
         visible &= painter->clipBoundingRect();
     const qreal scaleX = world.m11() * ratio, scaleY = world.m22() * ratio;
     const qreal zoom = std::sqrt(std::abs(world.determinant())) * ratio;
-    const qreal reach = radiusAt(zoom) + penReach + (readable && zoom > 0 ? ringPixels / zoom : 0);
+    const qreal reach =
+        radiusAt(zoom) + penReach + (readable && zoom > 0 ? ringPixels * pixelScale / zoom : 0);
     visible.adjust(-reach, -reach, reach, reach);
     if (!visible.intersects(bounds.adjusted(-reach, -reach, reach, reach)))
         return;

@@ -50,6 +50,9 @@ public:
     static constexpr qreal kMinimumPixels = 6;
     void setReadable(bool readable);
     bool readable() const;
+    // The device pixels a screen pixel takes in the least size and the
+    // outlines: above 1 for a print, whose pixels are finer. 1 by default.
+    void setPixelScale(qreal devicePixels);
 
     // Flags of each point (0: good); a flagged point is drawn as a hollow
     // ring, so that it cannot pass for a measured colour. Empty: all good.
