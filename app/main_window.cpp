@@ -224,14 +224,7 @@ void MainWindow::ShowShown()
 void MainWindow::ReviewSurvey()
 {
 
-    CheckLimits limits = MapSettings::load().checks;
-    // Without any satellite count or HDOP (a file that has none) those
-    // checks would flag every point.
-    if (std::none_of(surveyPoints.begin(), surveyPoints.end(),
-                     [](const SurveyPoint& p) { return p.satellites > 0 || p.hdop10 > 0; })) {
-        limits.minSatellites = 0;
-        limits.maxHdop = std::numeric_limits<double>::infinity();
-    }
+    const CheckLimits limits = limitsForData(surveyPoints, MapSettings::load().checks);
     std::vector<uint16_t> flags = checkSurvey(surveyPoints, recordSpans, limits);
     std::vector<int> recordOf;
     if (!recordSpans.empty()) {

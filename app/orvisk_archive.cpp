@@ -210,7 +210,8 @@ int interpolate(SurveyArchive& archive, qint64 id, const QString& file, RasterOp
     if (!options.provenance || !archive.points(id, points) || !archive.recordSpans(id, 0, spans))
         return fail(kNoArchive, options.provenance ? archive.lastError() : error);
     // Only the good points: a flagged one would colour the cells around it.
-    const std::vector<uint16_t> flags = checkSurvey(points, spans, loadCheckLimits());
+    const std::vector<uint16_t> flags =
+        checkSurvey(points, spans, limitsForData(points, loadCheckLimits()));
     DoseRaster raster;
     if (!interpolateSurvey(points, flags, options, file, &error, &raster))
         return fail(kFileFailed, error);
@@ -284,7 +285,8 @@ int report(SurveyArchive& archive, qint64 id, const QString& file, const ReportO
     map.loadMapFolder(settings.folder);
     map.clearTrack();
     map.addTrackPoints(points);
-    std::vector<uint16_t> flags = checkSurvey(points, spans, settings.checks);
+    const CheckLimits limits = limitsForData(points, settings.checks);
+    std::vector<uint16_t> flags = checkSurvey(points, spans, limits);
     map.setTrackFlags(flags);
     map.createScene(QSettings().value(QStringLiteral("trackR")).toInt());
     std::vector<int> recordOf(points.size(), -1);
@@ -292,7 +294,7 @@ int report(SurveyArchive& archive, qint64 id, const QString& file, const ReportO
         for (std::size_t i = spans[r].first;
              i < spans[r].first + spans[r].count && i < recordOf.size(); ++i)
             recordOf[i] = int(r);
-    ReportFacts facts = reportFacts(points, flags, {}, recordOf, settings.checks);
+    ReportFacts facts = reportFacts(points, flags, {}, recordOf, limits);
     facts.provenance = std::move(provenance);
     facts.title = title.isEmpty() ? defaultReportTitle(facts) : title;
     if (!writeSurveyReport(file, map, facts, options, &error))
@@ -393,7 +395,8 @@ int run(const QString& path, const QStringList& args)
     if (!archive->points(id, points) || !archive->recordSpans(id, 0, spans))
         return fail(kNoArchive, archive->lastError());
     // Flagged points are written too, naming the checks they failed.
-    const std::vector<uint16_t> flags = checkSurvey(points, spans, loadCheckLimits());
+    const std::vector<uint16_t> flags =
+        checkSurvey(points, spans, limitsForData(points, loadCheckLimits()));
     SurveyExportOptions exported;
     exported.flags = &flags;
     exported.provenance = archivedProvenance(*archive, id, &error);

@@ -703,6 +703,11 @@ bool SurveyArchive::records(qint64 download, std::vector<StoredRecord>& out)
 
 bool SurveyArchive::recordSpans(qint64 download, std::size_t offset, std::vector<RecordSpan>& out)
 {
+    // An imported file is kept as one record, but the instrument did not
+    // record it so: it has no record periods to check its points against.
+    if (const std::optional<ArchivedDownload> d = this->download(download);
+        d && d->info.family == QLatin1String("file"))
+        return true;
     Rows query(m_dataset, "SELECT r.record_time, (SELECT COUNT(*) FROM points p WHERE p.record_id "
                           "= l.record_id) FROM download_records l JOIN records r ON r.id = "
                           "l.record_id WHERE l.download_id = " +

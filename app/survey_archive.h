@@ -121,6 +121,7 @@ public:
     bool records(qint64 download, std::vector<StoredRecord>& out);
     // Where each record's points lie among points() of the download, with
     // the record's time, appended to `out` with `first` counted from `offset`.
+    // An imported file has none: its one record is not the instrument's.
     bool recordSpans(qint64 download, std::size_t offset, std::vector<RecordSpan>& out);
     // Removes the download; its records and points go when no other
     // download links to them.

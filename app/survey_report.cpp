@@ -31,6 +31,16 @@ const std::pair<QPageSize::PageSizeId, const char*> kPages[] = {
     {QPageSize::Letter, "Letter"},
 };
 
+// Text that reads back as typed: no ligature turns "fl" into one glyph.
+QFont reportFont(double points, bool bold = false)
+{
+    QFont f(QStringLiteral("DejaVu Sans"));
+    f.setPointSizeF(points);
+    f.setBold(bold);
+    f.setStyleStrategy(QFont::PreferNoShaping);
+    return f;
+}
+
 QString utcText(const QDateTime& t)
 {
     return t.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm")) + QStringLiteral(" UTC");
@@ -173,9 +183,7 @@ public:
 
     void heading(const QString& text)
     {
-        QFont bold = font(9.5);
-        bold.setBold(true);
-        line(text, bold);
+        line(text, reportFont(9.5, true));
         y += 0.6 * mm;
     }
     void line(const QString& text, const QFont& f)
@@ -205,12 +213,7 @@ public:
     }
     void gap(double millimetres) { y += millimetres * mm; }
     double top() const { return y; }
-    QFont font(double points) const
-    {
-        QFont f(QStringLiteral("DejaVu Sans"));
-        f.setPointSizeF(points);
-        return f;
-    }
+    QFont font(double points) const { return reportFont(points); }
 
 private:
     QPainter* p;
@@ -252,8 +255,7 @@ void drawGrid(Page page, const QRectF& frame, const QRectF& scene, const TOrvisk
     const QPointF origin = map.getMapOrigin(), pixel = map.getPixelSize();
     if (pixel.x() == 0 || pixel.y() == 0)
         return;
-    QFont f(QStringLiteral("DejaVu Sans"));
-    f.setPointSizeF(6);
+    const QFont f = reportFont(6);
     p.setFont(f);
     const QFontMetricsF metrics(f, p.device());
     p.setPen(QPen(Qt::black, 0.2 * page.mm));
@@ -311,8 +313,7 @@ void drawScaleBar(Page page, const QRectF& frame, double metresPerDevice, int dp
     const double rounded =
         roundDown(ratio) >= 1000 ? std::round(ratio / 100) * 100 : std::round(ratio);
 
-    QFont f(QStringLiteral("DejaVu Sans"));
-    f.setPointSizeF(7);
+    const QFont f = reportFont(7);
     p.setFont(f);
     const QFontMetricsF metrics(f, p.device());
     const QString scaleText = QStringLiteral("1:%L1 at the centre").arg(rounded, 0, 'f', 0);
@@ -363,9 +364,7 @@ void drawNorthArrow(Page page, const QRectF& frame, double angle)
     p.drawPath(west);
     p.setBrush(Qt::white);
     p.drawPath(east);
-    QFont f(QStringLiteral("DejaVu Sans"));
-    f.setPointSizeF(8);
-    f.setBold(true);
+    const QFont f = reportFont(8, true);
     p.setFont(f);
     const QFontMetricsF metrics(f, p.device());
     p.setPen(Qt::black);
@@ -505,9 +504,7 @@ bool writeSurveyReport(const QString& path, TOrvisk& map, const ReportFacts& fac
 
     // Above: the title, the instrument and the period.
     TextColumn header(p, inner, mm);
-    QFont titleFont = header.font(15);
-    titleFont.setBold(true);
-    header.line(facts.title, titleFont);
+    header.line(facts.title, reportFont(15, true));
     QStringList about;
     if (const QString instrument = instrumentText(facts.provenance); !instrument.isEmpty())
         about << instrument;

@@ -148,6 +148,16 @@ std::vector<uint16_t> checkSurvey(const std::vector<SurveyPoint>& points,
     return flags;
 }
 
+CheckLimits limitsForData(const std::vector<SurveyPoint>& points, CheckLimits limits)
+{
+    if (std::none_of(points.begin(), points.end(),
+                     [](const SurveyPoint& p) { return p.satellites > 0 || p.hdop10 > 0; })) {
+        limits.minSatellites = 0;
+        limits.maxHdop = std::numeric_limits<double>::infinity();
+    }
+    return limits;
+}
+
 std::vector<std::size_t> countFlags(const std::vector<uint16_t>& flags)
 {
     std::vector<std::size_t> counts(kSurveyFlagCount, 0);

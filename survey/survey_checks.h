@@ -52,6 +52,10 @@ std::vector<uint16_t> checkSurvey(const std::vector<SurveyPoint>& points,
                                   const std::vector<RecordSpan>& records,
                                   const CheckLimits& limits = {});
 
+// The limits for these points: without any satellite count or HDOP (a file
+// that has none) those checks are off, or they would flag every point.
+CheckLimits limitsForData(const std::vector<SurveyPoint>& points, CheckLimits limits);
+
 // How many points each check flagged, by the flag's bit number.
 std::vector<std::size_t> countFlags(const std::vector<uint16_t>& flags);
 

@@ -394,6 +394,9 @@ private slots:
         QString error;
         auto opened = SurveyArchive::open(archive, &error);
         QVERIFY(opened && opened->points(1, points) && opened->recordSpans(1, 0, spans));
+        const std::optional<SurveyProvenance> from = archivedProvenance(*opened, 1, &error);
+        QVERIFY2(from && from->family == QLatin1String("M30") && !from->serial.isEmpty(),
+                 qPrintable(error));
         opened.reset();
         const std::vector<uint16_t> flags = checkSurvey(points, spans, loadCheckLimits());
         std::size_t good = 0;
@@ -419,6 +422,10 @@ private slots:
         QCOMPARE(r->items.value("POWER"), QStringLiteral("3"));
         QCOMPARE(r->items.value("RADIUS_M"), QStringLiteral("40"));
         QCOMPARE(r->items.value("MASK_M"), QStringLiteral("15"));
+        // Where the points came from.
+        QCOMPARE(r->items.value("INSTRUMENT_FAMILY"), from->family);
+        QCOMPARE(r->items.value("INSTRUMENT_SERIAL"), from->serial);
+        QCOMPARE(r->items.value("RECORDS_SHA256"), from->recordsSha256);
         QVERIFY(QFile::remove(tif));
 
         const std::pair<QStringList, int> refused[] = {

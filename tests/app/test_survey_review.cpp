@@ -7,9 +7,11 @@
 #include "main_window.h"
 #include "message_dialogs.h"
 #include "orvisk.h"
+#include "report_dialog.h"
 #include "review_panel.h"
 #include "settings_dialog.h"
 #include "sim_session.h"
+#include "survey_archive.h"
 #include "survey_export.h"
 #include "survey_file.h"
 #include "track_item.h"
@@ -24,6 +26,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
@@ -258,9 +261,45 @@ private slots:
         QCOMPARE(written->points.size(), expected.size());
         for (std::size_t n = 0; n < expected.size(); ++n)
             QCOMPARE(written->points[n].time, w.survey()[std::size_t(expected[n])].time);
+        // It says where it came from: the records as the archive keeps them.
+        QVERIFY(w.surveyArchive());
+        const std::optional<SurveyProvenance> archived = archivedProvenance(
+            *w.surveyArchive(), w.surveyArchive()->downloads().back().id, &error);
+        QVERIFY2(archived, qPrintable(error));
+        QFile side(surveyExportSideFile(path));
+        QVERIFY(side.open(QIODevice::ReadOnly));
+        const QByteArray provenance = side.readAll();
+        QVERIFY2(provenance.contains("records_sha256: " + archived->recordsSha256.toLatin1()) &&
+                     provenance.contains("instrument_serial: " + archived->serial.toLatin1()) &&
+                     !archived->serial.isEmpty(),
+                 provenance.constData());
+
+        // The report holds what is shown, and says so.
+        const QString pdf = dir.filePath("range.pdf");
+        ui::setSaveFileChooser([&](const QString&, const QString&) { return pdf; });
+        answerDialog<ReportDialog>([](ReportDialog* dialog) {
+            dialog->findChild<QLineEdit*>("reportTitle")->setText(QStringLiteral("Range walk"));
+            dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        });
+        activate(w);
+        QTest::keyClick(&w, Qt::Key_P, Qt::ControlModifier);
+        QVERIFY2(messages.isEmpty(), qPrintable(messages.join('\n')));
+        QProcess text;
+        text.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+        QVERIFY(text.waitForFinished(60000) && text.exitCode() == 0);
+        const QString page = QString::fromUtf8(text.readAllStandardOutput());
+        QVERIFY2(page.contains(QStringLiteral("Range walk")) &&
+                     page.contains(QStringLiteral("only the %1 of %2 points")
+                                       .arg(expected.size())
+                                       .arg(w.survey().size())) &&
+                     page.contains(QStringLiteral("%1 (%2 good")
+                                       .arg(expected.size())
+                                       .arg(w.review()->stats().good)),
+                 qPrintable(page));
 
         // The same file opened again is reviewed as a survey of its own.
         ui::setOpenFileChooser([&](const QString&, const QString&) { return path; });
+        activate(w);
         QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
         QCOMPARE(w.survey().size(), expected.size());
         QVERIFY(!w.review()->range());
