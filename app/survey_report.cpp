@@ -196,7 +196,7 @@ public:
         y += metrics.lineSpacing();
     }
     // A label with its value beside it, the value on as many lines as it has.
-    void row(const QString& label, const QString& value, double labelShare = 0.36)
+    void row(const QString& label, const QString& value, double labelShare = 0.27)
     {
         const QFont f = font(8);
         p->setFont(f);
@@ -317,8 +317,9 @@ void drawScaleBar(Page page, const QRectF& frame, double metresPerDevice, int dp
     p.setFont(f);
     const QFontMetricsF metrics(f, p.device());
     const QString scaleText = QStringLiteral("1:%L1 at the centre").arg(rounded, 0, 'f', 0);
-    const double boxWidth =
-        std::max(length + 8 * mm, metrics.horizontalAdvance(scaleText) + 4 * mm);
+    const QString end = label(metres) + unit;
+    const double boxWidth = std::max(6 * mm + length + metrics.horizontalAdvance(end) / 2,
+                                     metrics.horizontalAdvance(scaleText) + 6 * mm);
     const QRectF box(frame.left() + 2 * mm, frame.bottom() - 2 * mm - 13 * mm, boxWidth, 13 * mm);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(255, 255, 255, 220));
@@ -331,8 +332,8 @@ void drawScaleBar(Page page, const QRectF& frame, double metresPerDevice, int dp
     }
     p.setPen(Qt::black);
     for (const double share : {0.0, 0.5, 1.0}) {
-        const QString text = label(metres * share) + (share == 1.0 ? unit : QString());
-        const double w = metrics.horizontalAdvance(share == 1.0 ? label(metres) : text);
+        const QString text = share == 1.0 ? end : label(metres * share);
+        const double w = metrics.horizontalAdvance(label(metres * share));
         p.drawText(QPointF(left + share * length - w / 2, barTop - 0.8 * mm), text);
     }
     p.drawText(QPointF(left, barTop + barHeight + 1 * mm + metrics.ascent()), scaleText);
@@ -521,7 +522,7 @@ bool writeSurveyReport(const QString& path, TOrvisk& map, const ReportFacts& fac
     const double labels = 5 * mm;
     QRectF frame, panel;
     if (landscape) {
-        const double panelWidth = 72 * mm;
+        const double panelWidth = 78 * mm;
         frame = QRectF(body.left() + labels, body.top() + labels,
                        body.width() - panelWidth - 2 * labels - 4 * mm, body.height() - 2 * labels);
         panel = QRectF(frame.right() + labels + 4 * mm, body.top(), panelWidth, body.height());

@@ -21,3 +21,9 @@ for shot in review statistics chart_range; do
   ORVISK_SIM="$flawed" ORVISK_SETTINGS="LastPeriod=all" \
     tools/screenshot.sh "$build" "docs/$shot.png" 4 "tools/screenshot_steps/$shot.sh"
 done
+# The walk interpolated under the track (search radius 150 m, no value
+# beyond 100 m), and the first page of its map report rendered by Poppler.
+ORVISK_SIM="" ORVISK_SETTINGS='LastPeriod=all trackR=1 Interpolate\radius=150 Interpolate\mask=100' \
+  tools/screenshot.sh "$build" docs/interpolated.png 4 tools/screenshot_steps/interpolate.sh
+ORVISK_REPORT_PNG="$PWD/docs/report.png" ORVISK_SIM="" ORVISK_SETTINGS="LastPeriod=all trackR=2" \
+  tools/screenshot.sh "$build" "$(mktemp -d)/window.png" 4 tools/screenshot_steps/report.sh

@@ -9,9 +9,9 @@ xdotool key Return # the dialog's values
 sleep 1.5
 xdotool type --delay 20 "$XDG_CONFIG_HOME/interpolated.tif"
 xdotool key Return
-sleep 8
+sleep 20
 xdotool mousemove 498 264
-for _ in 1 2 3 4 5 6 7; do
+for _ in 1 2 3 4; do
   xdotool click 4
   sleep 0.3
 done
