@@ -3,6 +3,7 @@
 #include "dose_legend.h"
 #include "map_files.h"
 #include "message_dialogs.h"
+#include "raster_map.h"
 #include "survey_text.h"
 #include "track_item.h"
 
@@ -139,8 +140,10 @@ TOrvisk::~TOrvisk()
 
 void TOrvisk::loadMapImage(const QString& path)
 {
-    if (std::optional<QImage> image = readMapImage(path))
+    if (std::optional<QImage> image = readMapImage(path)) {
         mapPixmap = QPixmap::fromImage(*image);
+        mapRaster.reset();
+    }
 }
 
 void TOrvisk::loadCalFile(const QString& path)
@@ -371,10 +374,14 @@ void TOrvisk::createScene(int radius)
     markItem = nullptr;
     underlayItem = nullptr;
     scene.clear();
-    QGraphicsPixmapItem* map = scene.addPixmap(mapPixmap);
-    map->setPos(0, 0);
-    map->setScale(1.0);
-    map->setTransformationMode(Qt::SmoothTransformation);
+    if (mapRaster) {
+        scene.addItem(new RasterMapItem(mapRaster));
+    } else {
+        QGraphicsPixmapItem* map = scene.addPixmap(mapPixmap);
+        map->setPos(0, 0);
+        map->setScale(1.0);
+        map->setTransformationMode(Qt::SmoothTransformation);
+    }
     placeUnderlay();
 
     // One item for the whole track; it keeps its own copy of the points, so
@@ -448,20 +455,52 @@ void TOrvisk::inspect(QPoint viewportPos)
 
 void TOrvisk::loadMapFolder(const QString& folder)
 {
-    // All three files are read before anything changes: a damaged folder
-    // leaves the map as it was.
+    // Everything is read before anything changes: a damaged folder leaves
+    // the map as it was.
     const QDir dir(folder);
-    std::optional<QImage> image = readMapImage(dir.filePath(QStringLiteral("map.png")));
-    std::optional<map_files::WorldFile> world = readWorld(dir.filePath(QStringLiteral("map.pgw")));
-    QByteArray definition;
-    std::optional<proj::ProjectionPtr> projection =
-        readProjection(dir.filePath(QStringLiteral("map.ppr")), &definition);
-    if (!image || !world || !projection || !*projection)
+    const QStringList rasters = dir.entryList(rasterMapNames(), QDir::Files);
+    const bool classic = dir.exists(QStringLiteral("map.png"));
+    if (classic && !rasters.isEmpty()) {
+        ui::showErrorMessage(QStringLiteral("The map folder %1 holds both map.png and %2: keep one "
+                                            "kind of map in it.")
+                                 .arg(QDir::toNativeSeparators(folder), rasters.first()));
         return;
-    mapPixmap = QPixmap::fromImage(*image);
+    }
+    std::shared_ptr<RasterMap> raster;
+    std::optional<QImage> image;
+    std::optional<map_files::WorldFile> world;
+    QByteArray definition;
+    proj::ProjectionPtr projection;
+    if (!rasters.isEmpty()) {
+        QString problem;
+        raster = RasterMap::open(dir.filePath(rasters.first()), &problem);
+        if (raster) {
+            definition = raster->projection();
+            projection = proj::initPlus(definition.constData());
+            if (!projection)
+                problem = QStringLiteral("%1: PROJ cannot use its projection (%2): %3")
+                              .arg(rasters.first(), QString::fromUtf8(definition),
+                                   QString::fromUtf8(proj::errorText(proj::lastError())));
+        }
+        if (!raster || !projection) {
+            ui::showErrorMessage(problem);
+            return;
+        }
+        world = map_files::WorldFile{raster->pixelSize(), raster->origin()};
+    } else {
+        image = readMapImage(dir.filePath(QStringLiteral("map.png")));
+        world = readWorld(dir.filePath(QStringLiteral("map.pgw")));
+        std::optional<proj::ProjectionPtr> read =
+            readProjection(dir.filePath(QStringLiteral("map.ppr")), &definition);
+        if (!image || !world || !read || !*read)
+            return;
+        projection = std::move(*read);
+    }
+    mapRaster = std::move(raster);
+    mapPixmap = image ? QPixmap::fromImage(*image) : QPixmap();
     pixelSize = world->pixelSize;
     mapOrigin = world->origin;
-    userProj = std::move(*projection);
+    userProj = std::move(projection);
     userProjDefinition = definition;
     clearUnderlay(); // it lay on the old map
 
@@ -470,6 +509,12 @@ void TOrvisk::loadMapFolder(const QString& folder)
     track.clear();
     placePoints(points.constData(), std::size_t(points.size()), sources.constData());
     clearMeasurement();
+}
+
+QStringList TOrvisk::rasterMapNames()
+{
+    return {QStringLiteral("map.tif"), QStringLiteral("map.tiff"), QStringLiteral("map.vrt"),
+            QStringLiteral("map.jp2"), QStringLiteral("map.img")};
 }
 
 void TOrvisk::saveSettings()

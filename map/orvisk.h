@@ -17,10 +17,12 @@
 #include <QVector>
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <vector>
 
 class DoseLegend;
+class RasterMap;
 class TrackItem;
 class QGraphicsItem;
 
@@ -103,10 +105,17 @@ public:
     QRectF sceneExtent() const { return scene.itemsBoundingRect(); }
     void renderScene(QPainter* painter, const QRectF& target, const QRectF& source,
                      qreal pixelScale);
-    // Loads "map.png", "map.pgw" and "map.ppr" from `folder`, places the track
-    // on the new map (positions it cannot place are dropped) and clears the
-    // distance marks. The scene shows the new map after the next createScene.
+    // Loads "map.png", "map.pgw" and "map.ppr" from `folder`, or a raster
+    // with its own georeferencing and projection named as rasterMapNames()
+    // (drawn from its overviews a tile at a time, however large), places the
+    // track on the new map (positions it cannot place are dropped) and clears
+    // the distance marks. A folder with both kinds, or a map that cannot be
+    // used, is refused with one message and the map stays. The scene shows
+    // the new map after the next createScene.
     void loadMapFolder(const QString& folder);
+    static QStringList rasterMapNames();
+    // The raster map in use, when the folder had one.
+    const RasterMap* rasterMap() const { return mapRaster.get(); }
 
     const QVector<QPointF>& getTrack() const { return track; }
     // The values of each point of getTrack(), in the same order.
@@ -192,6 +201,7 @@ private:
     double zoomStep = 1.15;
     double fineZoomStep = 1.01;
     QPixmap mapPixmap;
+    std::shared_ptr<RasterMap> mapRaster; // instead of the pixmap
 
     // Every point of `track` with its values (and position, so another map
     // can place it).
