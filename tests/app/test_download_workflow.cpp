@@ -428,7 +428,7 @@ private slots:
             menu << action->text();
         QCOMPARE(menu, QStringList({"Fit survey", "Review panel", "Dose-rate chart", "Surveys...",
                                     "Open file...", "Export survey...", "Interpolate...",
-                                    "Interpolated raster"}));
+                                    "Report...", "Interpolated raster"}));
         ui::setSaveFileChooser({});
     }
 
