@@ -1,6 +1,7 @@
 #include "map_settings.h"
 
 #include <dose_steps.h>
+#include <resource_folder.h>
 
 #include <QSettings>
 #include <QStringList>
@@ -18,7 +19,7 @@ const QString colorsKey = QStringLiteral("Colors");
 
 QString MapSettings::defaultFolder()
 {
-    return QStringLiteral("./maps/Korvenix/");
+    return orviskResourceFolder() + QStringLiteral("maps/Korvenix/");
 }
 
 QList<float> MapSettings::defaultThresholds()
