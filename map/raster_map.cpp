@@ -97,7 +97,10 @@ QImage RasterMap::read(const QRect& source, QSize out) const
     if (source.isEmpty() || out.isEmpty())
         return {};
     const Quiet quiet;
-    QImage image(out, QImage::Format_ARGB32);
+    // Opaque tiles in the format painters draw fastest; those with alpha
+    // are premultiplied once, here, not at every frame.
+    const bool alpha = bands == 2 || bands == 4 || palette;
+    QImage image(out, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     image.fill(QColor(Qt::black));
     GDALRasterIOExtraArg extra;
     INIT_RASTERIO_EXTRA_ARG(extra);
@@ -126,19 +129,31 @@ QImage RasterMap::read(const QRect& source, QSize out) const
             for (int x = 0; x < out.width(); ++x)
                 line[x] = colours[row[x]];
         }
-        return image;
+        return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     }
     // Each band straight into its byte of a 32-bit pixel (blue, green, red,
-    // alpha in memory): grey fills the three colours.
-    static constexpr int kGrey[] = {1, 1, 1}, kGreyAlpha[] = {1, 1, 1, 2}, kRgb[] = {3, 2, 1},
-                         kRgba[] = {3, 2, 1, 4};
-    const int* order = bands == 1 ? kGrey : bands == 2 ? kGreyAlpha : bands == 3 ? kRgb : kRgba;
-    const int count = bands == 1 ? 3 : bands == 2 ? 4 : bands;
-    if (dataset->RasterIO(GF_Read, source.x(), source.y(), source.width(), source.height(),
-                          image.bits(), out.width(), out.height(), GDT_Byte, count,
-                          const_cast<int*>(order), 4, image.bytesPerLine(), 1, &extra) != CE_None)
-        return {};
-    return image;
+    // alpha in memory); grey is read once, into red, and copied.
+    struct Place
+    {
+        int band, byte;
+    };
+    static constexpr Place kGrey[] = {{1, 2}, {2, 3}}, kColour[] = {{1, 2}, {2, 1}, {3, 0}, {4, 3}};
+    const bool grey = bands <= 2;
+    for (int b = 0; b < bands; ++b) {
+        const Place place = grey ? kGrey[b] : kColour[b];
+        if (dataset->GetRasterBand(place.band)
+                ->RasterIO(GF_Read, source.x(), source.y(), source.width(), source.height(),
+                           image.bits() + place.byte, out.width(), out.height(), GDT_Byte, 4,
+                           image.bytesPerLine(), &extra) != CE_None)
+            return {};
+    }
+    if (grey)
+        for (int y = 0; y < out.height(); ++y) {
+            uchar* p = image.scanLine(y);
+            for (int x = 0; x < out.width(); ++x, p += 4)
+                p[0] = p[1] = p[2];
+        }
+    return alpha ? image.convertToFormat(QImage::Format_ARGB32_Premultiplied) : image;
 }
 
 RasterMapItem::RasterMapItem(std::shared_ptr<const RasterMap> map, QGraphicsItem* parent)
@@ -182,19 +197,25 @@ void RasterMapItem::paint(QPainter* painter, const QStyleOptionGraphicsItem* opt
     const int column1 = int(std::floor(visible.right() / span));
     const int row0 = int(std::floor(visible.top() / span));
     const int row1 = int(std::floor(visible.bottom() / span));
+    const auto keyOf = [level](int row, int column) {
+        return (quint64(level) << 56) | (quint64(quint32(row)) << 28) | quint32(column);
+    };
+    const auto placeOf = [&](int row, int column) {
+        return QRect(int(column * span), int(row * span), int(span), int(span)) & whole;
+    };
+    const auto sizeAt = [level](const QRect& source) {
+        return QSize(int((source.width() + (1 << level) - 1) >> level),
+                     int((source.height() + (1 << level) - 1) >> level));
+    };
     for (int row = row0; row <= row1; ++row) {
         for (int column = column0; column <= column1; ++column) {
-            const QRect source =
-                QRect(int(column * span), int(row * span), int(span), int(span)) & whole;
+            const QRect source = placeOf(row, column);
             if (source.isEmpty())
                 continue;
-            const quint64 key =
-                (quint64(level) << 56) | (quint64(quint32(row)) << 28) | quint32(column);
+            const quint64 key = keyOf(row, column);
             QImage* tile = tiles.object(key);
             if (!tile) {
-                const QSize out(int((source.width() + (1 << level) - 1) >> level),
-                                int((source.height() + (1 << level) - 1) >> level));
-                tile = new QImage(raster->read(source, out));
+                tile = new QImage(raster->read(source, sizeAt(source)));
                 if (tile->isNull()) {
                     delete tile;
                     continue;
