@@ -27,3 +27,13 @@ ORVISK_SIM="" ORVISK_SETTINGS='LastPeriod=all trackR=1 Interpolate\radius=150 In
   tools/screenshot.sh "$build" docs/interpolated.png 4 tools/screenshot_steps/interpolate.sh
 ORVISK_REPORT_PNG="$PWD/docs/report.png" ORVISK_SIM="" ORVISK_SETTINGS="LastPeriod=all trackR=2" \
   tools/screenshot.sh "$build" "$(mktemp -d)/window.png" 4 tools/screenshot_steps/report.sh
+# The sample map as a GeoTIFF imported into the Latvian grid (LKS-92,
+# EPSG:3059) with orvisk-map-import, under the walk.
+geo="$(mktemp -d)"
+gdal_translate -q -a_srs EPSG:32634 maps/Korvenix/map.png "$geo/sample.tif"
+"$build/app/orvisk-map-import" "$geo/sample.tif" "$geo/lks" --epsg 3059
+ORVISK_SIM="" ORVISK_SETTINGS="LastPeriod=all trackR=1 MapFolder=$geo/lks" \
+  tools/screenshot.sh "$build" docs/geotiff_map.png 4 tools/screenshot_steps/walk.sh
+rm -rf "$geo"
+# The installed program, from its package.
+tools/screenshot_installed.sh "$build" docs/installed.png

@@ -8,7 +8,8 @@
 # ORVISK_SIM="ARGS" first starts the simulator (BUILD_DIR/sim/orvisk-sim ARGS)
 # on a free loopback port and stores its connection string, so the steps can
 # press Connect; ORVISK_SETTINGS="key=value ..." stores further settings for
-# the start (e.g. "trackR=2 LastPeriod=all").
+# the start (e.g. "trackR=2 LastPeriod=all"). ORVISK_PROGRAM=PATH starts that
+# program (an installed Orvisk) from an empty folder instead of BUILD_DIR/run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build}"
@@ -47,10 +48,16 @@ if [ ${#settings[@]} -gt 0 ]; then
   mkdir -p "$config/Korvenix"
   { echo "[General]"; printf '%s\n' "${settings[@]}"; } >"$config/Korvenix/Orvisk.conf"
 fi
-cd "$build/run"
+program=./orvisk
+if [ -n "${ORVISK_PROGRAM:-}" ]; then
+  program="$ORVISK_PROGRAM"
+  cd "$config"
+else
+  cd "$build/run"
+fi
 # Whatever the steps do stays on loopback.
 ORVISK_LOOPBACK_ONLY=1 XDG_CONFIG_HOME="$config" XDG_DATA_HOME="$config/data" xvfb-run -a -s "-screen 0 ${screen}x24" bash -c "
-  ./orvisk & app=\$!
+  '$program' & app=\$!
   sleep $wait_s
   ${steps:+source '$steps'}
   '$capture' '$out'
