@@ -29,20 +29,6 @@ static_assert(kFlagTime == 1u << kFlagTimeBit && kFlagWarmUp == 1u << kFlagWarmU
 constexpr std::size_t kHotPlaces = 10;
 constexpr double kHotRadiusMetres = 50;
 
-QString timeText(uint32_t seconds)
-{
-    SurveyPoint point;
-    point.time = seconds;
-    return survey_text::time(point);
-}
-
-QString doseText(float microSievertPerHour)
-{
-    SurveyPoint point;
-    point.doseRate = microSievertPerHour;
-    return survey_text::doseRate(point);
-}
-
 QDateTime utc(uint32_t seconds)
 {
     return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);

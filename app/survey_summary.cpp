@@ -62,8 +62,6 @@ QString placeText(const SurveyPoint& point)
            survey_text::longitude(point.longitude);
 }
 
-namespace {
-
 QString timeText(uint32_t seconds)
 {
     SurveyPoint point;
@@ -77,8 +75,6 @@ QString doseText(float microSievertPerHour)
     point.doseRate = microSievertPerHour;
     return survey_text::doseRate(point);
 }
-
-} // namespace
 
 std::vector<QString> statisticsValues(const SurveyStats& s, const std::vector<SurveyPoint>& survey,
                                       bool recordsKnown)

@@ -18,6 +18,9 @@ QString checkLabel(int bit, const CheckLimits& limits);
 QString durationText(uint32_t seconds);
 QString areaText(double squareMetres);
 QString placeText(const SurveyPoint& point);
+// "2024-05-01 11:03:12 UTC" and "85.3 nSv/h", as the map writes a point's.
+QString timeText(uint32_t seconds);
+QString doseText(float microSievertPerHour);
 
 // The statistics' rows: a key (for object names), a label and its value.
 struct Row

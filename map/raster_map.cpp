@@ -1,5 +1,7 @@
 #include "raster_map.h"
 
+#include "paint_area.h"
+
 #include <QFileInfo>
 #include <QPainter>
 #include <QStyleOptionGraphicsItem>
@@ -171,11 +173,7 @@ void RasterMapItem::paint(QPainter* painter, const QStyleOptionGraphicsItem* opt
     QPaintDevice* device = painter->device();
     const qreal ratio = device->devicePixelRatioF();
     const QTransform world = painter->worldTransform();
-    QRectF visible = world.inverted().mapRect(QRectF(0, 0, device->width(), device->height()));
-    if (option)
-        visible &= option->exposedRect;
-    if (painter->hasClipping())
-        visible &= painter->clipBoundingRect();
+    QRectF visible = paintedArea(*painter, option);
     visible &= boundingRect();
     if (visible.isEmpty())
         return;

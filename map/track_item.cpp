@@ -1,5 +1,7 @@
 #include "track_item.h"
 
+#include "paint_area.h"
+
 #include <QCache>
 #include <QImage>
 #include <QPainter>
@@ -698,11 +700,7 @@ void TrackItem::Impl::paint(QPainter* painter, const QStyleOptionGraphicsItem* o
     QPaintDevice* device = painter->device();
     const qreal ratio = device->devicePixelRatioF();
     const QTransform world = painter->worldTransform();
-    QRectF visible = world.inverted().mapRect(QRectF(0, 0, device->width(), device->height()));
-    if (option)
-        visible &= option->exposedRect;
-    if (painter->hasClipping())
-        visible &= painter->clipBoundingRect();
+    QRectF visible = paintedArea(*painter, option);
     const qreal scaleX = world.m11() * ratio, scaleY = world.m22() * ratio;
     const qreal zoom = std::sqrt(std::abs(world.determinant())) * ratio;
     const qreal reach =
