@@ -226,18 +226,11 @@ void MainWindow::ReviewSurvey()
 
     const CheckLimits limits = limitsForData(surveyPoints, MapSettings::load().checks);
     std::vector<uint16_t> flags = checkSurvey(surveyPoints, recordSpans, limits);
-    std::vector<int> recordOf;
-    if (!recordSpans.empty()) {
-        recordOf.assign(surveyPoints.size(), -1);
-        for (std::size_t r = 0; r < recordSpans.size(); ++r)
-            for (std::size_t i = recordSpans[r].first;
-                 i < recordSpans[r].first + recordSpans[r].count && i < recordOf.size(); ++i)
-                recordOf[i] = int(r);
-    }
     ui->Orvisk->setTrackFlags(flags);
     doseChart->setGapSeconds(limits.offGapSeconds);
     doseChart->setSurvey(surveyPoints, flags);
-    reviewPanel->setSurvey(&surveyPoints, std::move(flags), std::move(recordOf), limits);
+    reviewPanel->setSurvey(&surveyPoints, std::move(flags),
+                           recordOfPoints(recordSpans, surveyPoints.size()), limits);
 }
 
 void MainWindow::ConnectSignals()

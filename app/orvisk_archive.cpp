@@ -289,12 +289,8 @@ int report(SurveyArchive& archive, qint64 id, const QString& file, const ReportO
     std::vector<uint16_t> flags = checkSurvey(points, spans, limits);
     map.setTrackFlags(flags);
     map.createScene(QSettings().value(QStringLiteral("trackR")).toInt());
-    std::vector<int> recordOf(points.size(), -1);
-    for (std::size_t r = 0; r < spans.size(); ++r)
-        for (std::size_t i = spans[r].first;
-             i < spans[r].first + spans[r].count && i < recordOf.size(); ++i)
-            recordOf[i] = int(r);
-    ReportFacts facts = reportFacts(points, flags, {}, recordOf, limits);
+    ReportFacts facts =
+        reportFacts(points, flags, {}, recordOfPoints(spans, points.size()), limits);
     facts.provenance = std::move(provenance);
     facts.title = title.isEmpty() ? defaultReportTitle(facts) : title;
     if (!writeSurveyReport(file, map, facts, options, &error))

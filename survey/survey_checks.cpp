@@ -158,6 +158,19 @@ CheckLimits limitsForData(const std::vector<SurveyPoint>& points, CheckLimits li
     return limits;
 }
 
+std::vector<int> recordOfPoints(const std::vector<RecordSpan>& records, std::size_t count)
+{
+    std::vector<int> recordOf;
+    if (records.empty())
+        return recordOf;
+    recordOf.assign(count, -1);
+    for (std::size_t r = 0; r < records.size(); ++r)
+        for (std::size_t i = records[r].first; i < records[r].first + records[r].count && i < count;
+             ++i)
+            recordOf[i] = int(r);
+    return recordOf;
+}
+
 std::vector<std::size_t> countFlags(const std::vector<uint16_t>& flags)
 {
     std::vector<std::size_t> counts(kSurveyFlagCount, 0);

@@ -56,6 +56,10 @@ std::vector<uint16_t> checkSurvey(const std::vector<SurveyPoint>& points,
 // that has none) those checks are off, or they would flag every point.
 CheckLimits limitsForData(const std::vector<SurveyPoint>& points, CheckLimits limits);
 
+// The record (its index in `records`) of each of `count` points, -1 for a
+// point no record holds; empty when there are no records (unknown).
+std::vector<int> recordOfPoints(const std::vector<RecordSpan>& records, std::size_t count);
+
 // How many points each check flagged, by the flag's bit number.
 std::vector<std::size_t> countFlags(const std::vector<uint16_t>& flags);
 
