@@ -7,6 +7,7 @@
 #include "dose_chart.h"
 #include "download_dialog.h"
 #include "interpolate_dialog.h"
+#include "live_readout.h"
 #include "map_settings.h"
 #include "message_dialogs.h"
 #include "report_dialog.h"
@@ -19,7 +20,7 @@
 #include "surveys_dialog.h"
 #include "ui_main_window.h"
 
-#include <m17_protocol.h>
+#include <instrument_live.h>
 #include <m30_protocol.h>
 #include <mxx_comm.h>
 #include <mxx_device.h>
@@ -30,10 +31,15 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QIcon>
+#include <QLabel>
+#include <QListWidget>
 #include <QProgressDialog>
 #include <QSettings>
 #include <QSplitter>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <atomic>
@@ -62,10 +68,20 @@ MainWindow::MainWindow(QWidget* parent)
     ui->menuBar->hide();
 
     BuildReviewArea();
+    // Under the status line: the instrument, and the button that
+    // acknowledges its alarms.
+    live = new InstrumentLive(dev, this);
+    auto* instrumentLabel = new QLabel;
+    instrumentLabel->setObjectName(QStringLiteral("lblInstrument"));
+    instrumentLabel->setAlignment(Qt::AlignCenter);
+    auto* acknowledge = new QPushButton(QStringLiteral("Acknowledge alarm"));
+    acknowledge->setObjectName(QStringLiteral("btnAcknowledge"));
+    ui->verticalLayout->addWidget(instrumentLabel);
+    ui->verticalLayout->addWidget(acknowledge);
+    readout = new LiveReadout(live, ui->lblDoseRate, instrumentLabel, acknowledge, this);
+    connect(readout, &LiveReadout::alarmChanged, this, &MainWindow::UpdateStatus);
     ConnectSignals();
     RestoreState();
-    m17 = std::make_shared<M17Protocol>();
-    m30 = std::make_shared<M30Protocol>();
 
     const std::pair<QPushButton*, const char*> icons[] = {
         {ui->btnDevice, ":/icons/device.png"},         {ui->btnConnect, ":/icons/connect.png"},
@@ -148,6 +164,12 @@ MainWindow::MainWindow(QWidget* parent)
     orvisk->addAction(interpolateAction);
     orvisk->addAction(reportAction);
     orvisk->addAction(rasterAction);
+    auto* alarmsAction = new QAction(QStringLiteral("Alarms..."), this);
+    alarmsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
+    alarmsAction->setShortcutContext(Qt::WindowShortcut);
+    connect(alarmsAction, &QAction::triggered, this, &MainWindow::ShowAlarms);
+    addAction(alarmsAction);
+    orvisk->addAction(alarmsAction);
     orvisk->setContextMenuPolicy(Qt::ActionsContextMenu);
     UpdateStatus();
 }
@@ -156,6 +178,8 @@ MainWindow::MainWindow(QWidget* parent)
 // connection dialog, shuts the command layer down.
 MainWindow::~MainWindow()
 {
+    delete live; // its poller ends before the device closes the link
+    live = nullptr;
     delete dev;
     delete ui;
 }
@@ -308,30 +332,79 @@ void MainWindow::OnBtnDisconnectClicked()
 void MainWindow::OnDevConnected()
 {
     status = 1;
-    // The device forgets its protocols when a connection closes.
-    dev->registerProtocol(m17);
-    dev->registerProtocol(m30);
+    ConnectionChanged(true);
     UpdateStatus();
 }
 
 void MainWindow::OnDevConnectionError()
 {
     status = 2;
+    ConnectionChanged(false);
     UpdateStatus();
 }
 
 void MainWindow::OnDevDisconnected()
 {
     status = 0;
+    ConnectionChanged(false);
     UpdateStatus();
+}
+
+// The window serves the family connected: its events are followed, and
+// Download says beforehand when the family keeps no surveys.
+void MainWindow::ConnectionChanged(bool connected)
+{
+    if (connected)
+        live->start(); // the device forgot the last connection's protocols
+    else
+        live->stop();
+    readout->setConnected(connected);
+    const QString refusal = connected ? downloadRefusal(live->type()) : QString();
+    ui->btnDownload->setEnabled(refusal.isEmpty());
+    ui->btnDownload->setToolTip(refusal);
 }
 
 void MainWindow::UpdateStatus()
 {
     static const char* const texts[] = {"Disconnected", "Connected", "Connection error!",
                                         "Connecting..."};
+    // An alarm holds the line, white on red, until acknowledged.
+    if (readout->alarmRaised()) {
+        ui->lblStatus->setText(readout->alarmStatus());
+        ui->lblStatus->setStyleSheet(
+            QStringLiteral("background-color: #d00000; color: white; padding: 4px"));
+        return;
+    }
+    ui->lblStatus->setStyleSheet(QString());
     if (status >= 0 && status < 4)
         ui->lblStatus->setText(QString::fromLatin1(texts[status]));
+}
+
+// The alarms of this session, newest first, with when each was acknowledged.
+void MainWindow::ShowAlarms()
+{
+    QDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("Alarms"));
+    auto* list = new QListWidget;
+    list->setObjectName(QStringLiteral("alarmList"));
+    const auto& alarms = readout->alarms();
+    for (auto it = alarms.rbegin(); it != alarms.rend(); ++it) {
+        QString line = it->at.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
+                       QStringLiteral("  ") + LiveReadout::alarmText(it->bits);
+        if (it->acknowledged.isValid())
+            line += QStringLiteral("  (acknowledged %1)")
+                        .arg(it->acknowledged.toLocalTime().toString(QStringLiteral("HH:mm:ss")));
+        list->addItem(line);
+    }
+    if (alarms.empty())
+        list->addItem(QStringLiteral("No alarms since Orvisk started."));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(list);
+    layout->addWidget(buttons);
+    dialog.resize(480, 300);
+    dialog.exec();
 }
 
 void MainWindow::OnBtnDownloadClicked()
@@ -350,7 +423,7 @@ void MainWindow::OnBtnDownloadClicked()
         showError(this, QStringLiteral("Device not connected!"));
         return;
     }
-    if (dev->type() != MXX_TYPE_M30) {
+    if (!live->surveyBuffer()) {
         showError(this, QStringLiteral("Incompatible device!"));
         dev->disconnect();
         return;
@@ -363,7 +436,7 @@ void MainWindow::OnBtnDownloadClicked()
     // thread; this one only draws what arrives, and Cancel or closing the
     // window ends the download after the exchange under way.
     const QDateTime now = QDateTime::currentDateTime();
-    SurveyDownload run(*m30, dev->connId(), period.oldest(now));
+    SurveyDownload run(live->surveyBuffer(), dev->connId(), period.oldest(now));
     download = &run;
     QObject::connect(&progress, &QProgressDialog::canceled, this, [&run] { run.stop(); });
     TOrvisk* orvisk = ui->Orvisk;
@@ -815,6 +888,8 @@ void MainWindow::ShowPoint(const SurveyPoint& point)
     ui->lblLatField->setText(survey_text::latitude(point.latitude));
     ui->lblLongField->setText(survey_text::longitude(point.longitude));
     ui->lblAltField->setText(survey_text::altitude(point));
+    readout->setPointShown(true);
+    ui->lblDoseRate->setStyleSheet(QString());
     ui->lblDoseRate->setText(survey_text::doseRate(point));
 }
 
@@ -824,6 +899,7 @@ void MainWindow::ShowCursor(double latitude, double longitude)
     ui->lblLongField->setText(survey_text::longitude(longitude));
     ui->lblAltField->clear();
     ui->lblDoseRate->clear();
+    readout->setPointShown(false); // the instrument's own value, while connected
 }
 
 void MainWindow::OnBtnQuitClicked()

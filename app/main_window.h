@@ -23,8 +23,10 @@ class ReviewPanel;
 class ConnectDialog;
 class SurveyArchive;
 struct DownloadInfo;
-class M17Protocol;
-class M30Protocol;
+class InstrumentLive;
+class LiveReadout;
+class QLabel;
+class QPushButton;
 class MXXDevice;
 class MXXSeeker;
 class SurveyDownload;
@@ -44,6 +46,8 @@ public:
     int trackRadius() const { return trackR; }
     TOrvisk* map() const;
     MXXDevice* device() const { return dev; }
+    InstrumentLive* instrumentLive() const { return live; }
+    LiveReadout* liveReadout() const { return readout; }
     ConnectDialog* connectDialog() const { return connDialog; }
     // The archive, once a download or Surveys... has opened it.
     SurveyArchive* surveyArchive() const { return archive.get(); }
@@ -81,6 +85,8 @@ private:
     void SaveState();
     void RestoreState();
     void UpdateStatus();
+    void ConnectionChanged(bool connected);
+    void ShowAlarms();
     void ReportDownload(const SurveyDownload& download, int ending);
     void ShowMeasurement();
     SurveyArchive* openArchive();
@@ -99,9 +105,9 @@ private:
 
     Ui_MainWindow* ui;
     std::shared_ptr<MXXSeeker> seeker;
-    std::shared_ptr<M17Protocol> m17;
-    std::shared_ptr<M30Protocol> m30;
     MXXDevice* dev;
+    InstrumentLive* live = nullptr; // the connected family's events and status
+    LiveReadout* readout = nullptr; // its dose rate and alarms in the left column
     ConnectDialog* connDialog;
     QString connString;
     int lastDaysValue = 0;

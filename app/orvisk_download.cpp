@@ -7,6 +7,7 @@
 // (CSV on standard output without --out). Progress and the command layer's
 // trace lines go to standard error.
 #include "archive_writer.h"
+#include "instrument_cli.h"
 #include "survey_download.h"
 #include "survey_export.h"
 
@@ -15,19 +16,15 @@
 #include <m30_protocol.h>
 #include <mxx_comm.h>
 #include <mxx_device.h>
-#include <mxx_families.h>
 #include <mxx_family_id.h>
 #include <orvisk_identity.h>
 #include <whole_file.h>
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QEventLoop>
 #include <QStringList>
-#include <QTimer>
 
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
@@ -45,27 +42,12 @@ enum Exit {
     kInterrupted = 130, // as a shell reports a program ended by Ctrl+C
 };
 
-int pointsOut = 1;                 // standard output as it was at start
-constexpr int kIdentifyMs = 15000; // identification tries for a few seconds at most
-
-// Set by Ctrl+C (SIGINT) or SIGTERM: the download ends after the exchange
-// under way and what arrived is written. A second signal ends the program.
-std::atomic<bool> interrupted{false};
-
-void onInterrupt(int)
-{
-    interrupted = true;
-}
-
-void catchInterrupts()
-{
-    struct sigaction action = {};
-    action.sa_handler = onInterrupt;
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
+int pointsOut = 1; // standard output as it was at start
+// Ctrl+C ends the download after the exchange under way; what arrived is written.
+using instrument_cli::familyName;
+using instrument_cli::interrupted;
+using instrument_cli::printable;
+using instrument_cli::say;
 
 const char* const kUsageText =
     "usage: orvisk-download CONNECTION-STRING [--hours N | --days N] [--out FILE]\n"
@@ -80,26 +62,6 @@ const char* const kUsageText =
     "  refused, 5 records missing (the rest is written), 6 the file cannot be written,\n"
     "  7 the archive cannot be written (the file is), 130 interrupted before any\n"
     "  record arrived.\n";
-
-// Text from the command line or the instrument, fit for a terminal: control
-// characters are shown as escapes, never sent as they are.
-QString printable(const QString& text)
-{
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        if (c.category() == QChar::Other_Control)
-            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    return out;
-}
-
-void say(const QString& text)
-{
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-}
 
 int fail(int code, const QString& text)
 {
@@ -153,57 +115,24 @@ bool parse(const QStringList& args, Options& o, QString& error)
     return error.isEmpty();
 }
 
-// Waits for the device to tell how the connection went; false on an error,
-// a close or no word within kIdentifyMs.
-bool waitIdentified(MXXDevice& device)
-{
-    QEventLoop loop;
-    bool identified = false;
-    QObject::connect(&device, &MXXDevice::connected, &loop, [&] {
-        identified = true;
-        loop.quit();
-    });
-    QObject::connect(&device, &MXXDevice::connectionError, &loop, &QEventLoop::quit);
-    QObject::connect(&device, &MXXDevice::disconnected, &loop, &QEventLoop::quit);
-    QTimer::singleShot(kIdentifyMs, &loop, &QEventLoop::quit);
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (interrupted)
-            loop.quit();
-    });
-    poll.start(50);
-    loop.exec();
-    return identified;
-}
-
-// Connects and identifies; the family walk first, then MVD, which answers
-// only its own query. False with the exit status in `status`.
+// Connects and identifies; false with the exit status in `status`.
 bool connectInstrument(MXXDevice& device, const QString& connection, int& status)
 {
-    for (bool mvd : {false, true}) {
-        const bool opened = mvd ? device.connect(connection, MVD_probe, MVD_test_probe)
-                                : device.connect(connection);
-        if (!opened) {
-            status = fail(kNoConnection,
-                          QStringLiteral("%1: the connection cannot be opened").arg(connection));
-            return false;
-        }
-        if (waitIdentified(device) && device.type() != 0)
-            return true;
-        if (interrupted) {
-            status = fail(kInterrupted, QStringLiteral("interrupted"));
-            return false;
-        }
+    switch (instrument_cli::connectInstrument(device, connection)) {
+    case instrument_cli::Connection::Identified:
+        return true;
+    case instrument_cli::Connection::CannotOpen:
+        status = fail(kNoConnection,
+                      QStringLiteral("%1: the connection cannot be opened").arg(connection));
+        return false;
+    case instrument_cli::Connection::Interrupted:
+        status = fail(kInterrupted, QStringLiteral("interrupted"));
+        return false;
+    case instrument_cli::Connection::NoAnswer:
+        break;
     }
     status = fail(kNoConnection, QStringLiteral("%1: no instrument answered").arg(connection));
     return false;
-}
-
-QString familyName(int type)
-{
-    const char* name = MXX_family_name(type);
-    return name ? QString::fromLatin1(name)
-                : QStringLiteral("an unknown family (type %1)").arg(type);
 }
 
 // Every record listed and not downloaded, by index.
@@ -354,7 +283,7 @@ int main(int argc, char** argv)
                 printable(problem));
         }
     }
-    catchInterrupts();
+    instrument_cli::catchInterrupts();
     // The command layer's trace lines go to standard error, so that standard
     // output carries nothing but the points.
     std::fflush(stdout);

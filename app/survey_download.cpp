@@ -32,7 +32,12 @@ int DaysBefore::operator()(uint32_t time)
 }
 
 SurveyDownload::SurveyDownload(M30Protocol& protocol, int connection, QDateTime oldest)
-    : m_protocol(protocol), m_connection(connection), m_oldest(std::move(oldest))
+    : SurveyDownload(txBufferOf(protocol), connection, std::move(oldest))
+{
+}
+
+SurveyDownload::SurveyDownload(TxBuffer buffer, int connection, QDateTime oldest)
+    : m_buffer(std::move(buffer)), m_connection(connection), m_oldest(std::move(oldest))
 {
 }
 
@@ -57,9 +62,8 @@ bool SurveyDownload::fetchIndices()
     bool listed = false;
     for (int attempt = 0; attempt <= kRetries && !listed && !(attempt > 0 && stopped());
          ++attempt) {
-        listed = m_protocol.txBuffDownload(
-            M30_TX_KIND_INDEX_LIST, 0, 1, kMaxIndices, 0, 0, &count, nullptr, nullptr,
-            reinterpret_cast<char*>(m_indices.data()), kMaxIndices * 4, nullptr);
+        listed = m_buffer(M30_TX_KIND_INDEX_LIST, 1, kMaxIndices, &count,
+                          reinterpret_cast<char*>(m_indices.data()), kMaxIndices * 4, nullptr);
         if (!listed && !linkOpen())
             break;
     }
@@ -83,8 +87,8 @@ bool SurveyDownload::fetchRecord(uint32_t index, SurveyRecord& record)
     for (int attempt = 0; attempt <= kRetries && !(attempt > 0 && stopped()); ++attempt) {
         std::fill(std::begin(bytes), std::end(bytes), 0);
         int scratch = 0, total = 0;
-        if (m_protocol.txBuffDownload(M30_TX_KIND_RECORD, 0, static_cast<int>(index), 1, 0, 0,
-                                      &scratch, nullptr, nullptr, bytes, sizeof bytes, &total)) {
+        if (m_buffer(M30_TX_KIND_RECORD, static_cast<int>(index), 1, &scratch, bytes, sizeof bytes,
+                     &total)) {
             // A record cut short or claiming more points than it holds is
             // no record: never "downloaded with 0 points".
             if (std::optional<SurveyRecord> decoded = decodeSurveyRecord(bytes, total, index)) {

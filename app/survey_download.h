@@ -50,8 +50,24 @@ public:
         NotListed,        // the index list did not come (refused, or the link closed)
     };
 
+    // One transmit-buffer item of kind `kind` from `start` (at most `limit`
+    // of them) into `data`, of room `capacity`: the survey command set's
+    // txBuffDownload, whichever family offers it.
+    using TxBuffer = std::function<bool(int kind, int start, int limit, int* count, char* data,
+                                        int capacity, int* total)>;
+    // The transmit buffer of any family that has one.
+    template <class SurveyProtocol> static TxBuffer txBufferOf(SurveyProtocol& protocol)
+    {
+        return [&protocol](int kind, int start, int limit, int* count, char* data, int capacity,
+                           int* total) {
+            return protocol.txBuffDownload(kind, 0, start, limit, 0, 0, count, nullptr, nullptr,
+                                           data, capacity, total);
+        };
+    }
+
     // `oldest`: records older than this end the download; invalid keeps all.
     SurveyDownload(M30Protocol& protocol, int connection, QDateTime oldest = {});
+    SurveyDownload(TxBuffer buffer, int connection, QDateTime oldest = {});
 
     // Once `flag` is set, or stop() was called, no exchange is tried again: a
     // failed list or record stays failed and the download ends after the
@@ -114,7 +130,7 @@ private:
     bool stopped() const { return m_stopAsked || (m_stop && m_stop->load()); }
     End endEarly(End end, int next); // names the records from `next` on as missing
 
-    M30Protocol& m_protocol;
+    TxBuffer m_buffer;
     int m_connection;
     QDateTime m_oldest;
     const std::atomic<bool>* m_stop = nullptr;

@@ -349,11 +349,9 @@ std::optional<Bytes> M26State::stab_entry(std::uint32_t index, std::uint32_t bas
 
 Bytes M26State::spectrum(std::size_t channels, bool stabilisation)
 {
-    std::uint32_t n;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        n = ++reads_;
-    }
+    const auto n = static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::seconds>(
+                                                  std::chrono::steady_clock::now() - started_)
+                                                  .count());
     const double seconds = stabilisation ? 60 : 1;
     const auto counts = detail::background_counts(channels, seconds);
     Bytes s(24 + 4 * channels, 0);

@@ -7,6 +7,7 @@
 #include "sim/frame.h"
 #include "sim/instrument.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -38,6 +39,10 @@ private:
     mutable std::mutex mutex_;
     std::uint32_t seed_;
     std::uint32_t reads_ = 0;
+    // A spectrum file holds the last whole second's spectrum, numbered by
+    // the seconds since the instrument started: reading it twice within a
+    // second gives the same spectrum again.
+    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     std::vector<Bytes> log_; // the oldest first
     std::uint32_t base_ = 0, first_id_ = 1, next_id_ = 1;
 };

@@ -235,6 +235,8 @@ struct FamilyState
             std::copy_n(rev, 4, b);
         } else if (name == "get_hv" || name == "Get_HV") {
             put32(b, 700);
+        } else if (name == "Get_Energy_Calib") { // the factory's: keV = 0 + 3 per channel
+            putf(b + 4, static_cast<float>(kKeVPerChannel));
         }
     }
 

@@ -76,9 +76,9 @@ void SpectrumAccumulator::checkSequence(uint64_t sequence)
     const uint64_t half = range ? range / 2 : k32 * (k32 / 2);
     if (step > half) {
         ++m_renumberings;
-    } else if (step > 1) {
+    } else if (step > m_step) {
         ++m_gaps;
-        m_missed += step - 1;
+        m_missed += (step - 1) / m_step;
     }
 }
 

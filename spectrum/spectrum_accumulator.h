@@ -37,6 +37,11 @@ public:
     // more than half that range is a renumbering (the instrument restarted):
     // counted, not a gap.
     Outcome add(const SpectrumData& spectrum, uint64_t sequence = kNoSequence);
+    // How far the number moves from one spectrum to the next (1 unless the
+    // instrument numbers other things with the same counter); a move of
+    // more is a gap. Numbers then count in steps of this.
+    void setSequenceStep(uint64_t step) { m_step = step ? step : 1; }
+    uint64_t sequenceStep() const { return m_step; }
 
     // The sum (start of the first, calibration, dose rate and place of the
     // latest that had them) or the latest spectrum; no channels before the first.
@@ -67,6 +72,7 @@ private:
     SpectrumData m_spectrum;
     uint64_t m_total = 0;
     uint64_t m_lastSequence = kNoSequence;
+    uint64_t m_step = 1;
     uint64_t m_added = 0, m_duplicates = 0, m_gaps = 0, m_missed = 0, m_renumberings = 0;
     QString m_message;
 };

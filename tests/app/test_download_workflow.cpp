@@ -275,10 +275,16 @@ private slots:
             MainWindow w;
             connectTo(w);
             QCOMPARE(w.device()->type(), 3);
-            answerPeriodDialog(chooseAll);
-            click(w, "btnDownload");
-            QCOMPARE(messages, QStringList{"Incompatible device!"});
+            // A family without a survey store is told before any click.
+            auto* download = w.findChild<QPushButton*>(QStringLiteral("btnDownload"));
+            QVERIFY(!download->isEnabled());
+            QVERIFY2(download->toolTip().startsWith("The M17 keeps no surveys"),
+                     qPrintable(download->toolTip()));
+            QCOMPARE(statusText(w), QStringLiteral("Connected"));
+            QVERIFY(messages.isEmpty());
+            w.device()->disconnect();
             QTRY_COMPARE(statusText(w), QStringLiteral("Disconnected"));
+            QVERIFY(download->isEnabled());
         }
         messages.clear();
         {
@@ -428,7 +434,7 @@ private slots:
             menu << action->text();
         QCOMPARE(menu, QStringList({"Fit survey", "Review panel", "Dose-rate chart", "Surveys...",
                                     "Open file...", "Export survey...", "Interpolate...",
-                                    "Report...", "Interpolated raster"}));
+                                    "Report...", "Interpolated raster", "Alarms..."}));
         ui::setSaveFileChooser({});
     }
 
