@@ -54,7 +54,7 @@ const char* const kUsageText =
     "usage: orvisk-spectrum CONNECTION-STRING [--seconds N] [--out FILE.n42]\n"
     "  Takes the connected instrument's spectra for N seconds, or until Ctrl+C,\n"
     "  and writes them as an ANSI N42.42 file: summed, or the latest one for an\n"
-    "  instrument that sends running totals (M15, M16, M22, M38); one spectrum\n"
+    "  instrument that sends running totals (M15, M16, M22, M24, M38); one spectrum\n"
     "  per stream (M38: 1024 and 256 channels).\n"
     "  --seconds N   stop after N seconds (1 to 604800); without it, Ctrl+C stops\n"
     "  --out FILE    where to write (default FAMILY-SERIAL-YYYYMMDD-HHMMSS.n42)\n"
@@ -161,13 +161,18 @@ int run(const Options& o)
     QElapsedTimer elapsed;
     elapsed.start();
     QTimer tick;
+    qint64 shown = -1; // the second last shown
     QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
         const SpectrumAccumulator& first = streams.front();
-        std::fprintf(stderr, "\r%lld s: %llu spectra, %llu counts, %llu missed   ",
-                     static_cast<long long>(elapsed.elapsed() / 1000),
-                     static_cast<unsigned long long>(first.spectraAdded()),
-                     static_cast<unsigned long long>(first.totalCounts()),
-                     static_cast<unsigned long long>(first.missed()));
+        const qint64 second = elapsed.elapsed() / 1000;
+        if (second != shown && first.spectraAdded() > 0) {
+            shown = second;
+            std::fprintf(stderr, "\r%lld s: %llu spectra, %llu counts, %llu missed   ",
+                         static_cast<long long>(second),
+                         static_cast<unsigned long long>(first.spectraAdded()),
+                         static_cast<unsigned long long>(first.totalCounts()),
+                         static_cast<unsigned long long>(first.missed()));
+        }
         if (interrupted || closed || (o.seconds && elapsed.elapsed() >= o.seconds * 1000LL))
             loop.quit();
     });

@@ -57,7 +57,7 @@ diff -u "$here/expected_files" "$tmp/installed" ||
   fail "the files installed are not those of expected_files (-: missing, +: not expected)"
 
 step "programs"
-for program in orvisk-download orvisk-archive orvisk-map-import orvisk-params orvisk-sim; do
+for program in orvisk-download orvisk-spectrum orvisk-archive orvisk-map-import orvisk-params orvisk-sim; do
   status=0
   QT_QPA_PLATFORM=offscreen "$root/usr/bin/$program" --help >"$tmp/help" 2>&1 || status=$?
   # 1 for a program that reads --help as a wrong argument and answers with its usage.
