@@ -1,0 +1,141 @@
+// The window connected to instruments of several families: the instrument
+// named, the dose rate following it and marked when it stops, an alarm that
+// holds the status line until acknowledged, and Download refused beforehand
+// where there is no survey store.
+#include "live_readout.h"
+#include "main_window.h"
+#include "message_dialogs.h"
+#include "sim_session.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+std::unique_ptr<sim::Simulator> started(const char* family, double eventsHz)
+{
+    sim::SimOptions o = session::loopback_options();
+    o.family = family;
+    o.events_hz = eventsHz;
+    auto s = std::make_unique<sim::Simulator>(o);
+    s->start();
+    QSettings().setValue(QStringLiteral("ConnectionString"),
+                         QStringLiteral("tcp:127.0.0.1:%1").arg(s->instruments()[0].port));
+    return s;
+}
+
+QString text(MainWindow& w, const char* label)
+{
+    return w.findChild<QLabel*>(QString::fromLatin1(label))->text();
+}
+
+QPushButton* button(MainWindow& w, const char* name)
+{
+    return w.findChild<QPushButton*>(QString::fromLatin1(name));
+}
+
+void connectTo(MainWindow& w)
+{
+    button(w, "btnConnect")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(text(w, "lblStatus"), QStringLiteral("Connected"), 10000);
+}
+
+std::size_t requests(const sim::Simulator& s, std::uint16_t code)
+{
+    std::size_t n = 0;
+    for (const sim::Frame& f : s.instruments()[0].instrument->received())
+        n += f.code == code;
+    return n;
+}
+
+} // namespace
+
+class TestLiveWindow : public QObject
+{
+    Q_OBJECT
+
+    QStringList messages;
+
+private slots:
+    void init()
+    {
+        messages.clear();
+        ui::setMessageSink([this](const QString& t) { messages.append(t); });
+        QSettings().clear();
+    }
+
+    // An M30's status carries 0.09 uSv/h; its dose-rate alarm turns the
+    // status line red until acknowledged, and the instrument is told.
+    void doseRateAndAlarmOfAnM30()
+    {
+        auto s = started("M30", 100);
+        MainWindow w;
+        w.show();
+        connectTo(w);
+        QTRY_COMPARE(text(w, "lblInstrument"),
+                     QStringLiteral("M30 ") + QString::fromStdString(s->instruments()[0].serial));
+        QVERIFY(button(w, "btnDownload")->isEnabled());
+        QTRY_COMPARE(text(w, "lblDoseRate"), QStringLiteral("90.0 nSv/h"));
+
+        QTRY_VERIFY_WITH_TIMEOUT(w.liveReadout()->alarmRaised(), 20000);
+        auto* status = w.findChild<QLabel*>(QStringLiteral("lblStatus"));
+        QCOMPARE(status->text(), QStringLiteral("Alarm: dose rate"));
+        QVERIFY(status->styleSheet().contains(QStringLiteral("#d00000")));
+        QVERIFY(button(w, "btnAcknowledge")->isVisible());
+        button(w, "btnAcknowledge")->click();
+        QCOMPARE(status->text(), QStringLiteral("Connected"));
+        QVERIFY(status->styleSheet().isEmpty());
+        QVERIFY(!button(w, "btnAcknowledge")->isVisible());
+        QVERIFY(w.liveReadout()->alarms().front().acknowledged.isValid());
+        QTRY_COMPARE(requests(*s, 8215), std::size_t(1));
+        // The next alarm is raised anew; the list keeps both.
+        QTRY_VERIFY_WITH_TIMEOUT(w.liveReadout()->alarmRaised(), 20000);
+        QCOMPARE(w.liveReadout()->alarms().size(), std::size_t(2));
+        QVERIFY(!w.liveReadout()->alarms().back().acknowledged.isValid());
+        QVERIFY(messages.isEmpty());
+    }
+
+    // A spectrometer keeps no surveys: Download says so before any click,
+    // and it reports no dose rate.
+    void spectrometerWithoutSurveyStore()
+    {
+        auto s = started("M22", 10);
+        MainWindow w;
+        w.show();
+        connectTo(w);
+        QTRY_COMPARE(text(w, "lblInstrument"),
+                     QStringLiteral("M22 ") + QString::fromStdString(s->instruments()[0].serial));
+        QPushButton* download = button(w, "btnDownload");
+        QVERIFY(!download->isEnabled());
+        QVERIFY2(download->toolTip().contains(QStringLiteral("M22 keeps no surveys")),
+                 qPrintable(download->toolTip()));
+        QCOMPARE(text(w, "lblDoseRate"), QStringLiteral("not reported"));
+        button(w, "btnDisconnect")->click();
+        QTRY_COMPARE(text(w, "lblStatus"), QStringLiteral("Disconnected"));
+        QVERIFY(download->isEnabled());
+        QVERIFY(text(w, "lblDoseRate").isEmpty());
+        QVERIFY(!w.findChild<QLabel*>(QStringLiteral("lblInstrument"))->isVisible());
+    }
+
+    // An M24's dose rate is asked for; when its answers stop, the value
+    // shown says how old it is.
+    void polledDoseRateGoesStale()
+    {
+        auto s = started("M24", 0);
+        MainWindow w;
+        w.show();
+        connectTo(w);
+        QTRY_COMPARE(text(w, "lblDoseRate"), QStringLiteral("110.0 nSv/h"));
+        s->instruments()[0].instrument->set_rule(8402, sim::Rule::silence());
+        QTRY_VERIFY_WITH_TIMEOUT(text(w, "lblDoseRate").endsWith(QStringLiteral(" s old)")),
+                                 LiveReadout::kStaleSeconds * 1000 + 10000);
+        QVERIFY(text(w, "lblDoseRate").startsWith(QStringLiteral("110.0 nSv/h (")));
+    }
+};
+
+QTEST_MAIN(TestLiveWindow)
+#include "test_live_window.moc"
