@@ -13,6 +13,7 @@
 #include "report_dialog.h"
 #include "review_panel.h"
 #include "settings_dialog.h"
+#include "spectrum_window.h"
 #include "survey_download.h"
 #include "survey_export.h"
 #include "survey_file.h"
@@ -80,6 +81,11 @@ MainWindow::MainWindow(QWidget* parent)
     ui->verticalLayout->addWidget(acknowledge);
     readout = new LiveReadout(live, ui->lblDoseRate, instrumentLabel, acknowledge, this);
     connect(readout, &LiveReadout::alarmChanged, this, &MainWindow::UpdateStatus);
+    // The spectra accumulate while the window is closed, and show when it opens.
+    spectrum = new SpectrumWindow(this);
+    spectrum->resize(1000, 600);
+    connect(live, &InstrumentLive::spectrum, spectrum, &SpectrumWindow::addSpectrum);
+    connect(live, &InstrumentLive::identified, spectrum, &SpectrumWindow::updateSource);
     ConnectSignals();
     RestoreState();
 
@@ -164,6 +170,12 @@ MainWindow::MainWindow(QWidget* parent)
     orvisk->addAction(interpolateAction);
     orvisk->addAction(reportAction);
     orvisk->addAction(rasterAction);
+    auto* spectrumAction = new QAction(QStringLiteral("Spectrum"), this);
+    spectrumAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    spectrumAction->setShortcutContext(Qt::WindowShortcut);
+    connect(spectrumAction, &QAction::triggered, this, &MainWindow::ShowSpectrum);
+    addAction(spectrumAction);
+    orvisk->addAction(spectrumAction);
     auto* alarmsAction = new QAction(QStringLiteral("Alarms..."), this);
     alarmsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
     alarmsAction->setShortcutContext(Qt::WindowShortcut);
@@ -354,10 +366,14 @@ void MainWindow::OnDevDisconnected()
 // Download says beforehand when the family keeps no surveys.
 void MainWindow::ConnectionChanged(bool connected)
 {
-    if (connected)
+    if (connected) {
         live->start(); // the device forgot the last connection's protocols
-    else
-        live->stop();
+        const LiveFamily& family = live->family();
+        spectrum->setSource(live->source(), family.streams, family.mode);
+        spectrum->setSequenceStep(0, uint64_t(family.sequenceStep));
+    } else {
+        live->stop(); // what the spectrum window holds stays
+    }
     readout->setConnected(connected);
     const QString refusal = connected ? downloadRefusal(live->type()) : QString();
     ui->btnDownload->setEnabled(refusal.isEmpty());
@@ -378,6 +394,13 @@ void MainWindow::UpdateStatus()
     ui->lblStatus->setStyleSheet(QString());
     if (status >= 0 && status < 4)
         ui->lblStatus->setText(QString::fromLatin1(texts[status]));
+}
+
+void MainWindow::ShowSpectrum()
+{
+    spectrum->show();
+    spectrum->raise();
+    spectrum->activateWindow();
 }
 
 // The alarms of this session, newest first, with when each was acknowledged.

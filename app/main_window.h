@@ -25,6 +25,7 @@ class SurveyArchive;
 struct DownloadInfo;
 class InstrumentLive;
 class LiveReadout;
+class SpectrumWindow;
 class QLabel;
 class QPushButton;
 class MXXDevice;
@@ -48,6 +49,8 @@ public:
     MXXDevice* device() const { return dev; }
     InstrumentLive* instrumentLive() const { return live; }
     LiveReadout* liveReadout() const { return readout; }
+    // The instrument's spectra, live, and spectrum files: Spectrum (Ctrl+G).
+    SpectrumWindow* spectrumWindow() const { return spectrum; }
     ConnectDialog* connectDialog() const { return connDialog; }
     // The archive, once a download or Surveys... has opened it.
     SurveyArchive* surveyArchive() const { return archive.get(); }
@@ -87,6 +90,7 @@ private:
     void UpdateStatus();
     void ConnectionChanged(bool connected);
     void ShowAlarms();
+    void ShowSpectrum();
     void ReportDownload(const SurveyDownload& download, int ending);
     void ShowMeasurement();
     SurveyArchive* openArchive();
@@ -106,8 +110,9 @@ private:
     Ui_MainWindow* ui;
     std::shared_ptr<MXXSeeker> seeker;
     MXXDevice* dev;
-    InstrumentLive* live = nullptr; // the connected family's events and status
-    LiveReadout* readout = nullptr; // its dose rate and alarms in the left column
+    InstrumentLive* live = nullptr;     // the connected family's events and status
+    LiveReadout* readout = nullptr;     // its dose rate and alarms in the left column
+    SpectrumWindow* spectrum = nullptr; // its spectra
     ConnectDialog* connDialog;
     QString connString;
     int lastDaysValue = 0;

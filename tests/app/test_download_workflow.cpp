@@ -434,7 +434,7 @@ private slots:
             menu << action->text();
         QCOMPARE(menu, QStringList({"Fit survey", "Review panel", "Dose-rate chart", "Surveys...",
                                     "Open file...", "Export survey...", "Interpolate...",
-                                    "Report...", "Interpolated raster", "Alarms..."}));
+                                    "Report...", "Interpolated raster", "Spectrum", "Alarms..."}));
         ui::setSaveFileChooser({});
     }
 

@@ -6,6 +6,7 @@
 #include "main_window.h"
 #include "message_dialogs.h"
 #include "sim_session.h"
+#include "spectrum_window.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -107,13 +108,21 @@ private slots:
         MainWindow w;
         w.show();
         connectTo(w);
-        QTRY_COMPARE(text(w, "lblInstrument"),
-                     QStringLiteral("M22 ") + QString::fromStdString(s->instruments()[0].serial));
+        const QString serial = QString::fromStdString(s->instruments()[0].serial);
+        QTRY_COMPARE(text(w, "lblInstrument"), QStringLiteral("M22 ") + serial);
         QPushButton* download = button(w, "btnDownload");
         QVERIFY(!download->isEnabled());
         QVERIFY2(download->toolTip().contains(QStringLiteral("M22 keeps no surveys")),
                  qPrintable(download->toolTip()));
         QCOMPARE(text(w, "lblDoseRate"), QStringLiteral("not reported"));
+        // Its spectra go to the spectrum window, which Ctrl+G opens.
+        QTest::keyClick(&w, Qt::Key_G, Qt::ControlModifier);
+        SpectrumWindow* spectrum = w.spectrumWindow();
+        QTRY_VERIFY(spectrum->isVisible());
+        QTRY_COMPARE(spectrum->windowTitle(), QStringLiteral("Spectrum - M22 ") + serial);
+        QTRY_VERIFY(spectrum->accumulator().spectraAdded() >= 3);
+        QCOMPARE(spectrum->accumulator().channels(), 1024);
+        QCOMPARE(spectrum->accumulator().gaps(), uint64_t(0));
         button(w, "btnDisconnect")->click();
         QTRY_COMPARE(text(w, "lblStatus"), QStringLiteral("Disconnected"));
         QVERIFY(download->isEnabled());
