@@ -77,8 +77,14 @@ MainWindow::MainWindow(QWidget* parent)
     instrumentLabel->setAlignment(Qt::AlignCenter);
     auto* acknowledge = new QPushButton(QStringLiteral("Acknowledge alarm"));
     acknowledge->setObjectName(QStringLiteral("btnAcknowledge"));
-    ui->verticalLayout->addWidget(instrumentLabel);
-    ui->verticalLayout->addWidget(acknowledge);
+    // Their room is kept while hidden: an alarm must not move the map.
+    for (QWidget* widget :
+         {static_cast<QWidget*>(instrumentLabel), static_cast<QWidget*>(acknowledge)}) {
+        QSizePolicy policy = widget->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        widget->setSizePolicy(policy);
+        ui->verticalLayout->addWidget(widget);
+    }
     readout = new LiveReadout(live, ui->lblDoseRate, instrumentLabel, acknowledge, this);
     connect(readout, &LiveReadout::alarmChanged, this, &MainWindow::UpdateStatus);
     // The spectra accumulate while the window is closed, and show when it opens.
@@ -387,8 +393,7 @@ void MainWindow::UpdateStatus()
     // An alarm holds the line, white on red, until acknowledged.
     if (readout->alarmRaised()) {
         ui->lblStatus->setText(readout->alarmStatus());
-        ui->lblStatus->setStyleSheet(
-            QStringLiteral("background-color: #d00000; color: white; padding: 4px"));
+        ui->lblStatus->setStyleSheet(QStringLiteral("background-color: #d00000; color: white"));
         return;
     }
     ui->lblStatus->setStyleSheet(QString());

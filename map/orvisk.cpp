@@ -701,8 +701,10 @@ void TOrvisk::resizeEvent(QResizeEvent* event)
     topLeft.setY(std::max(topLeft.y(), extent.top()));
     bottomRight.setX(std::min(bottomRight.x(), extent.right()));
     bottomRight.setY(std::min(bottomRight.y(), extent.bottom()));
-    fitInView(QRectF(topLeft.toPoint(), bottomRight.toPoint()), Qt::KeepAspectRatio);
+    // Centred by hand: a transform anchored under the mouse would follow a
+    // pointer that is not over the map and throw the view to a corner.
     applyScale(scaleFactor);
+    centerExactly((topLeft + bottomRight) / 2);
     event->accept();
 }
 

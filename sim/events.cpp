@@ -78,7 +78,7 @@ Bytes status_record(const StatusValues& v)
 }
 
 EventStream::EventStream(std::uint32_t seed, StatusValues status)
-    : rng_(seed), status_(std::move(status))
+    : rng_(seed), status_(std::move(status)), base_dose_rate_(status_.dose_rate)
 {
 }
 
@@ -224,6 +224,9 @@ Frame EventStream::make(std::uint16_t code)
 std::vector<Frame> EventStream::tick()
 {
     ++ticks_;
+    // A reading's counting noise: a few per cent.
+    std::normal_distribution<float> noise(0.0f, 0.04f);
+    status_.dose_rate = base_dose_rate_ * std::max(0.5f, 1.0f + noise(rng_));
     status_.dose += status_.dose_rate / 3600.0f;
     std::vector<Frame> frames;
     frames.push_back(make(10004));

@@ -86,6 +86,7 @@ public:
 private:
     std::mt19937 rng_;
     StatusValues status_;
+    float base_dose_rate_; // the dose rate wanders around it, tick by tick
     std::size_t step_ = 0;
     std::uint16_t next_kind_ = 1;
     std::uint16_t sequence_ = 0;

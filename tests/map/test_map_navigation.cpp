@@ -198,8 +198,13 @@ void TestMapNavigation::resizeKeepsZoomAndCentre()
     map->centerOn(QPointF(500, 400));
     const double zoom = map->getScaleFactor();
     const QPointF centre = viewCentre(*map);
+    // The pointer passed a corner of the map and left it: a resize must not
+    // follow where it was.
+    QTest::mouseMove(map->viewport(), QPoint(3, 3));
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(map->viewport(), &leave);
 
-    for (QSize size : {QSize(600, 450), QSize(250, 200), QSize(400, 300)}) {
+    for (QSize size : {QSize(600, 450), QSize(250, 200), QSize(400, 300), QSize(400, 308)}) {
         map->resize(size);
         QTRY_COMPARE(map->size(), size);
         QCOMPARE(map->getScaleFactor(), zoom);
