@@ -95,10 +95,11 @@ bool ArchiveWriter::finish(const DownloadInfo& info)
     return !m_failed;
 }
 
-DownloadInfo startedDownload(const SurveyDownload& run, const QString& connection)
+DownloadInfo startedDownload(const SurveyDownload& run, const QString& connection, int family)
 {
     DownloadInfo info;
-    info.family = QString::fromLatin1(MXX_family_name(MXX_TYPE_M30));
+    const char* name = MXX_family_name(family);
+    info.family = QString::fromLatin1(name ? name : MXX_family_name(MXX_TYPE_M30));
     info.serial = run.serial();
     info.versions = run.versions();
     info.connection = connection;

@@ -46,5 +46,6 @@ private:
 
 // A download's row once its index list came (the instrument is identified
 // by then), and its counts once it ended.
-DownloadInfo startedDownload(const SurveyDownload& run, const QString& connection);
+// `family` is the instrument's MXX_TYPE_... .
+DownloadInfo startedDownload(const SurveyDownload& run, const QString& connection, int family);
 void endedDownload(DownloadInfo& info, const SurveyDownload& run);

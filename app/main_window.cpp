@@ -489,7 +489,7 @@ void MainWindow::OnBtnDownloadClicked()
             surveyPoints.clear();
             recordSpans.clear();
             provenance.reset();
-            archived = startedDownload(run, dev->connString());
+            archived = startedDownload(run, dev->connString(), dev->type());
             writer = archiveWriter(archived);
             return !progress.wasCanceled();
         },

@@ -13,7 +13,8 @@
 
 #include <check_settings.h>
 
-#include <m30_protocol.h>
+#include <instrument_live.h>
+#include <live_family.h>
 #include <mxx_comm.h>
 #include <mxx_device.h>
 #include <mxx_family_id.h>
@@ -52,13 +53,13 @@ using instrument_cli::say;
 const char* const kUsageText =
     "usage: orvisk-download CONNECTION-STRING [--hours N | --days N] [--out FILE]\n"
     "                       [--no-archive]\n"
-    "  Downloads the survey records of an M30 instrument, newest first, and writes\n"
+    "  Downloads the survey records of an M28, M30, M34 or M36, newest first, and writes\n"
     "  every point with a position: FILE's suffix picks the format (.gpkg, .geojson,\n"
     "  .gpx, .kml, .csv); without --out, CSV goes to standard output.\n"
     "  --hours N, --days N   only the records of the last N hours or days\n"
     "  --no-archive          do not keep the download in the archive (ORVISK_ARCHIVE,\n"
     "                        or archive.gpkg in Orvisk's data folder)\n"
-    "  Exit status: 0 done, 1 usage, 2 no connection, 3 not an M30, 4 index list\n"
+    "  Exit status: 0 done, 1 usage, 2 no connection, 3 no survey store, 4 index list\n"
     "  refused, 5 records missing (the rest is written), 6 the file cannot be written,\n"
     "  7 the archive cannot be written (the file is), 130 interrupted before any\n"
     "  record arrived.\n";
@@ -160,14 +161,13 @@ int run(const Options& o, SurveyArchive* archive)
     int status = kDone;
     if (!connectInstrument(device, o.connection, status))
         return status;
-    if (device.type() != MXX_TYPE_M30)
-        return fail(kWrongFamily, QStringLiteral("%1: the instrument is an %2, not an M30 survey "
-                                                 "instrument")
-                                      .arg(o.connection, familyName(device.type())));
-    auto m30 = std::make_shared<M30Protocol>();
-    device.registerProtocol(m30);
+    if (!liveFamily(device.type()).surveyStore)
+        return fail(kWrongFamily,
+                    QStringLiteral("%1: the instrument is an %2, which keeps no surveys; they "
+                                   "come from %3")
+                        .arg(o.connection, familyName(device.type()), surveyFamilies()));
 
-    SurveyDownload download(*m30, device.connId(), o.oldest);
+    SurveyDownload download(InstrumentLive::surveyBufferOf(device), device.connId(), o.oldest);
     download.stopWhen(interrupted);
     if (!download.fetchIndices())
         return interrupted ? fail(kInterrupted, QStringLiteral("interrupted"))
@@ -179,7 +179,7 @@ int run(const Options& o, SurveyArchive* archive)
     const int count = static_cast<int>(download.indices().size());
     std::fprintf(stderr, "%d records listed%s\n", count,
                  download.listCut() ? " (the list was cut at 10000)" : "");
-    DownloadInfo archived = startedDownload(download, o.connection);
+    DownloadInfo archived = startedDownload(download, o.connection, device.type());
     std::unique_ptr<ArchiveWriter> writer;
     if (archive)
         writer = std::make_unique<ArchiveWriter>(*archive, archived);

@@ -72,7 +72,41 @@ EnergyCalibration calibrationOf(const uint8_t* answer)
     return EnergyCalibration{{c0, c1, c2}};
 }
 
+// The transmit buffer of a survey command set; the buffer keeps its
+// protocol, as a download may outlast the connection.
+template <class P> InstrumentLive::TxBuffer txBufferOf(std::shared_ptr<P> protocol)
+{
+    return [protocol](int kind, int start, int limit, int* count, char* data, int capacity,
+                      int* total) {
+        return protocol->txBuffDownload(kind, 0, start, limit, 0, 0, count, nullptr, nullptr, data,
+                                        capacity, total);
+    };
+}
+
+template <class P> InstrumentLive::TxBuffer registeredBuffer(MXXDevice& device)
+{
+    auto protocol = std::make_shared<P>();
+    device.registerProtocol(protocol);
+    return txBufferOf(protocol);
+}
+
 } // namespace
+
+InstrumentLive::TxBuffer InstrumentLive::surveyBufferOf(MXXDevice& device)
+{
+    switch (device.type()) {
+    case MXX_TYPE_M28:
+        return registeredBuffer<M28Protocol>(device);
+    case MXX_TYPE_M30:
+        return registeredBuffer<M30Protocol>(device);
+    case MXX_TYPE_M34:
+        return registeredBuffer<M34Protocol>(device);
+    case MXX_TYPE_M36:
+        return registeredBuffer<M36Protocol>(device);
+    default:
+        return nullptr;
+    }
+}
 
 InstrumentLive::InstrumentLive(MXXDevice* device, QObject* parent)
     : QObject(parent), m_device(device)
@@ -186,13 +220,8 @@ void InstrumentLive::takeDoseRate(double microSievertPerHour)
 // rate, the status with the place.
 template <class P> void InstrumentLive::followSurveyEvents(std::shared_ptr<P> protocol)
 {
-    // A download may outlast the connection: the buffer keeps its protocol.
     P* p = protocol.get();
-    m_surveyBuffer = [protocol](int kind, int start, int limit, int* count, char* data,
-                                int capacity, int* total) {
-        return protocol->txBuffDownload(kind, 0, start, limit, 0, 0, count, nullptr, nullptr, data,
-                                        capacity, total);
-    };
+    m_surveyBuffer = txBufferOf(protocol);
     m_confirmAlarms = [protocol](int alarms) { return protocol->confirmAlarms(alarms); };
     connect(p, &P::spectrumData, this, [this](std::shared_ptr<Spectrum> s) {
         if (s)

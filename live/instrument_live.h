@@ -51,6 +51,9 @@ public:
     using TxBuffer = std::function<bool(int kind, int start, int limit, int* count, char* data,
                                         int capacity, int* total)>;
     const TxBuffer& surveyBuffer() const { return m_surveyBuffer; }
+    // The same without following anything live: the family's survey command
+    // set registered on the connected device (orvisk-download's way).
+    static TxBuffer surveyBufferOf(MXXDevice& device);
     // Tells the instrument the surveyor saw the alarms (bits as alarm() gave them).
     void confirmAlarms(int alarms);
 

@@ -62,17 +62,22 @@ const LiveFamily& liveFamily(int type)
     return none;
 }
 
-QString downloadRefusal(int type)
+QString surveyFamilies()
 {
-    if (liveFamily(type).surveyStore)
-        return QString();
     QStringList keepers;
     for (const LiveFamily& family : kFamilies)
         if (family.surveyStore)
             keepers << familyName(family.type);
     const QString last = keepers.takeLast();
-    return QStringLiteral("The %1 keeps no surveys: Download reads those of an %2 or %3.")
-        .arg(familyName(type), keepers.join(QStringLiteral(", ")), last);
+    return QStringLiteral("an %1 or %2").arg(keepers.join(QStringLiteral(", ")), last);
+}
+
+QString downloadRefusal(int type)
+{
+    if (liveFamily(type).surveyStore)
+        return QString();
+    return QStringLiteral("The %1 keeps no surveys: Download reads those of %2.")
+        .arg(familyName(type), surveyFamilies());
 }
 
 QString instrumentName(int type, const QString& serial)

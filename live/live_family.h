@@ -35,6 +35,9 @@ struct LiveFamily
 // no family has.
 const LiveFamily& liveFamily(int type);
 
+// The families with a survey store: "an M28, M30, M34 or M36".
+QString surveyFamilies();
+
 // Why Download does not serve the family ("An M22 keeps no surveys: ..."),
 // or empty when it does.
 QString downloadRefusal(int type);

@@ -35,5 +35,12 @@ gdal_translate -q -a_srs EPSG:32634 maps/Korvenix/map.png "$geo/sample.tif"
 ORVISK_SIM="" ORVISK_SETTINGS="LastPeriod=all trackR=1 MapFolder=$geo/lks" \
   tools/screenshot.sh "$build" docs/geotiff_map.png 4 tools/screenshot_steps/walk.sh
 rm -rf "$geo"
+# The live view: an M30's dose rate and alarm after a download, and a
+# spectrometer's spectrum on a log scale, calibrated by two peaks, with the
+# Cs-137 peak chosen as the region.
+ORVISK_SIM="--events 10" ORVISK_SETTINGS="LastPeriod=all" \
+  tools/screenshot.sh "$build" docs/live_alarm.png 4 tools/screenshot_steps/live.sh
+SPECTRUM_REGION=1 ORVISK_SIM="--family M22 --events 2" \
+  tools/screenshot.sh "$build" docs/spectrum.png 4 tools/screenshot_steps/spectrum.sh
 # The installed program, from its package.
 tools/screenshot_installed.sh "$build" docs/installed.png

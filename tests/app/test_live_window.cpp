@@ -128,10 +128,19 @@ private slots:
     }
 
     // A download while the instrument streams its events is drawn and
-    // fitted as any other.
+    // fitted as any other; an M34 keeps surveys as an M30 does, and its
+    // download is archived as an M34's.
+    void downloadWhileStreaming_data()
+    {
+        QTest::addColumn<QString>("family");
+        QTest::newRow("M30") << QStringLiteral("M30");
+        QTest::newRow("M34") << QStringLiteral("M34");
+    }
+
     void downloadWhileStreaming()
     {
-        auto s = started("M30", 50);
+        QFETCH(QString, family);
+        auto s = started(family.toLatin1().constData(), 50);
         MainWindow w;
         w.resize(1020, 693);
         w.show();
@@ -139,6 +148,8 @@ private slots:
         downloadAll();
         button(w, "btnDownload")->click();
         QVERIFY(!w.survey().empty());
+        QVERIFY(messages.isEmpty());
+        QCOMPARE(w.surveyProvenance()->family, family);
         TOrvisk* map = w.map();
         const QRectF shown = map->mapToScene(map->viewport()->rect()).boundingRect();
         const std::optional<QRectF> walk = map->trackExtent();

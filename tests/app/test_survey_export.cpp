@@ -708,7 +708,7 @@ private slots:
         other.start();
         Run wrong = download({tcpString(other)});
         QCOMPARE(wrong.status, 3);
-        QVERIFY(wrong.err.contains("is an M17, not an M30"));
+        QVERIFY2(wrong.err.contains("is an M17, which keeps no surveys"), wrong.err.constData());
         // MVD answers only its own query, and is named too.
         sim::SimOptions mvd = options(2);
         mvd.family = "MVD";
@@ -716,7 +716,15 @@ private slots:
         mvdSim.start();
         Run notM30 = download({tcpString(mvdSim)});
         QCOMPARE(notM30.status, 3);
-        QVERIFY2(notM30.err.contains("is an MVD, not an M30"), notM30.err.constData());
+        QVERIFY2(notM30.err.contains("is an MVD, which keeps no surveys"), notM30.err.constData());
+        // An M34 keeps surveys in the M30's way.
+        sim::SimOptions m34 = options(2);
+        m34.family = "M34";
+        sim::Simulator keeper(m34);
+        keeper.start();
+        Run fromM34 = download({tcpString(keeper)});
+        QVERIFY2(fromM34.status == 0, fromM34.err.constData());
+        QVERIFY(fromM34.out.count('\n') > 2);
 
         sim::Simulator refusing(options(2));
         refusing.start();
