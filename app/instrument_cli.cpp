@@ -76,6 +76,12 @@ void say(const QString& text)
     std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
 }
 
+int usageError(const char* program, const QString& error, const char* usage)
+{
+    std::fprintf(stderr, "%s: %s\n%s", program, printable(error).toLocal8Bit().constData(), usage);
+    return 1;
+}
+
 Connection connectInstrument(MXXDevice& device, const QString& connection)
 {
     for (bool mvd : {false, true}) {

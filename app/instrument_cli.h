@@ -18,6 +18,9 @@ void catchInterrupts();
 QString printable(const QString& text);
 void say(const QString& text); // a line on standard error
 
+// What was wrong with the arguments, then the usage; the exit status 1.
+int usageError(const char* program, const QString& error, const char* usage);
+
 enum class Connection { Identified, CannotOpen, NoAnswer, Interrupted };
 // Opens the connection and waits until the family is known: the family
 // walk first, then MVD, which answers only its own query.

@@ -248,11 +248,8 @@ int main(int argc, char** argv)
     setOrviskIdentity();
     Options options;
     QString error;
-    if (!parse(app.arguments(), options, error)) {
-        std::fprintf(stderr, "orvisk-download: %s\n%s", printable(error).toLocal8Bit().constData(),
-                     kUsageText);
-        return kUsage;
-    }
+    if (!parse(app.arguments(), options, error))
+        return instrument_cli::usageError("orvisk-download", error, kUsageText);
     // Everything that can be known before connecting is checked first: a
     // download is never thrown away for want of a place to write it.
     if (!surveyExportKnows(options.out))

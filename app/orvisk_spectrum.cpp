@@ -222,11 +222,8 @@ int main(int argc, char** argv)
     setOrviskIdentity();
     Options options;
     QString error;
-    if (!parse(app.arguments(), options, error)) {
-        std::fprintf(stderr, "orvisk-spectrum: %s\n%s", printable(error).toLocal8Bit().constData(),
-                     kUsageText);
-        return kUsage;
-    }
+    if (!parse(app.arguments(), options, error))
+        return instrument_cli::usageError("orvisk-spectrum", error, kUsageText);
     // Everything that can be known before connecting is checked first.
     if (!options.out.isEmpty())
         if (const QString problem = outputPathProblem(options.out); !problem.isEmpty())

@@ -86,16 +86,21 @@ QString coefficientsText(const std::vector<double>& c)
 }
 
 // The sum of a file's spectra of the first one's channel count; nullopt with
-// the reason when the first cannot be shown.
+// the reason when the file cannot be read or its first spectrum cannot be shown.
 struct FileSum
 {
+    SpectrumSource source;
     SpectrumData spectrum;
     uint64_t total = 0;
     std::size_t used = 0, skipped = 0;
 };
 
-std::optional<FileSum> sumOfFile(const std::vector<SpectrumData>& spectra, QString* why)
+std::optional<FileSum> sumOfFile(const QString& path, QString* why)
 {
+    const std::optional<N42Contents> contents = readN42(path, why);
+    if (!contents)
+        return std::nullopt;
+    const std::vector<SpectrumData>& spectra = contents->spectra;
     if (spectra.empty()) {
         *why = QObject::tr("There is no spectrum in the file.");
         return std::nullopt;
@@ -109,6 +114,7 @@ std::optional<FileSum> sumOfFile(const std::vector<SpectrumData>& spectra, QStri
     }
     SpectrumAccumulator sum(SpectrumAccumulator::Mode::Accumulate);
     FileSum out;
+    out.source = contents->source;
     for (const SpectrumData& s : spectra) {
         if (s.counts.size() != channels) {
             ++out.skipped;
@@ -609,15 +615,12 @@ bool SpectrumWindow::saveSpectrum(const QString& path, bool series, QString* err
 bool SpectrumWindow::openSpectrum(const QString& path, QString* error)
 {
     QString why;
-    const std::optional<N42Contents> contents = readN42(path, &why);
-    if (!contents)
-        return refuse(why, error);
-    std::optional<FileSum> sum = sumOfFile(contents->spectra, &why);
+    std::optional<FileSum> sum = sumOfFile(path, &why);
     if (!sum)
         return refuse(why, error);
     FileView file;
     file.name = QFileInfo(path).fileName();
-    file.source = contents->source;
+    file.source = sum->source;
     file.spectrum = std::move(sum->spectrum);
     file.total = sum->total;
     file.spectra = sum->used;
@@ -642,10 +645,7 @@ void SpectrumWindow::showLive()
 bool SpectrumWindow::openBackground(const QString& path, QString* error)
 {
     QString why;
-    const std::optional<N42Contents> contents = readN42(path, &why);
-    if (!contents)
-        return refuse(why, error);
-    std::optional<FileSum> sum = sumOfFile(contents->spectra, &why);
+    std::optional<FileSum> sum = sumOfFile(path, &why);
     if (!sum)
         return refuse(why, error);
     const SpectrumData& gross = shown();
