@@ -39,7 +39,7 @@ void LiveReadout::setConnected(bool connected)
         m_ageTimer->stop();
         m_doseRate.reset();
         m_doseTime = QDateTime();
-        m_intervalMs = 0;
+        m_intervalsMs.fill(0);
         m_lastBits = 0;
     }
     showDoseRate();
@@ -56,7 +56,8 @@ bool LiveReadout::stale() const
 {
     if (!m_doseRate)
         return false;
-    const qint64 limit = std::max<qint64>(kStaleSeconds * 1000, 3 * m_intervalMs);
+    const qint64 longest = *std::max_element(m_intervalsMs.begin(), m_intervalsMs.end());
+    const qint64 limit = std::max<qint64>(kStaleSeconds * 1000, 3 * longest);
     return m_doseTime.msecsTo(QDateTime::currentDateTimeUtc()) > limit;
 }
 
@@ -89,7 +90,7 @@ void LiveReadout::takeDoseRate(double microSievertPerHour)
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     if (m_doseTime.isValid())
-        m_intervalMs = m_doseTime.msecsTo(now);
+        m_intervalsMs[m_nextInterval++ % m_intervalsMs.size()] = m_doseTime.msecsTo(now);
     m_doseRate = microSievertPerHour;
     m_doseTime = now;
     showDoseRate();

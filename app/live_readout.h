@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -21,7 +22,7 @@ class LiveReadout : public QObject
     Q_OBJECT
 
 public:
-    // A value older than this, or than three of its usual intervals, is stale.
+    // A value older than this, or than three of its recent intervals, is stale.
     static constexpr int kStaleSeconds = 10;
 
     struct Alarm
@@ -69,8 +70,11 @@ private:
     bool m_pointShown = false;
     std::optional<double> m_doseRate;
     QDateTime m_doseTime;
-    qint64 m_intervalMs = 0; // between the last two values
-    int m_raised = 0;        // the alarm bits waiting for acknowledgement
-    int m_lastBits = 0;      // as the instrument last sent them
+    // The last intervals between values: an instrument that sends its value
+    // in two events of unlike periods is judged by the longer.
+    std::array<qint64, 8> m_intervalsMs{};
+    std::size_t m_nextInterval = 0;
+    int m_raised = 0;   // the alarm bits waiting for acknowledgement
+    int m_lastBits = 0; // as the instrument last sent them
     std::vector<Alarm> m_alarms;
 };
