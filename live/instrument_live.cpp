@@ -38,6 +38,7 @@ constexpr int kSurveyTotalsDoseRate = 8;
 constexpr int kMeterDoseRate = 4; // M20's and M21's live measurement
 constexpr int kM24StatusDoseRate = 8;
 constexpr int kM26StatusDoseRate = 4;
+constexpr int kSerialTries = 5;
 
 bool plausibleDoseRate(float value)
 {
@@ -355,9 +356,12 @@ void InstrumentLive::runPoller(int conn, int type, unsigned generation)
     case MXX_TYPE_MVD:
         break;
     default: {
-        char text[8] = {};
-        if (M17_get_serial(conn, text, 1) == 0)
-            serial = textOf(text, sizeof text);
+        // The identity query waits only 100 ms: a slow link may miss one answer.
+        for (int attempt = 0; attempt < kSerialTries && serial.isEmpty(); ++attempt) {
+            char text[8] = {};
+            if (M17_get_serial(conn, text, 1) == 0)
+                serial = textOf(text, sizeof text);
+        }
         if (liveFamily(type).surveyStore) {
             QByteArray versions(int(sizeof(M30_versions)), 0);
             if (M30_get_versions(conn, versions.data(), 1) == 0)
