@@ -26,8 +26,6 @@ struct DownloadInfo;
 class InstrumentLive;
 class LiveReadout;
 class SpectrumWindow;
-class QLabel;
-class QPushButton;
 class MXXDevice;
 class MXXSeeker;
 class SurveyDownload;

@@ -23,7 +23,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstring>
 
 namespace {
 
